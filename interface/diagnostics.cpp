@@ -1,0 +1,45 @@
+#include "interface/diagnostics.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "formats/bitmap.h"
+
+namespace orvane {
+
+DiagnosticFileWriter::DiagnosticFileWriter(const char* directory) {
+    directory_[0] = '\0';
+    if (directory && std::strlen(directory) < sizeof directory_ - 16) std::strcpy(directory_, directory);
+}
+
+void DiagnosticFileWriter::stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) {
+    if (directory_[0] == '\0') return;
+    char path[sizeof directory_ + 16];
+#if defined(_WIN32)
+    const char separator = '\\';
+#else
+    const char separator = '/';
+#endif
+    const size_t n = std::strlen(directory_);
+    const bool hasSeparator = directory_[n - 1] == '/' || directory_[n - 1] == '\\';
+    std::snprintf(path, sizeof path, "%s%s%s.bmp", directory_, hasSeparator ? "" : (separator == '/' ? "/" : "\\"),
+                  name);
+    writeBitmap(plane, width, height, path);
+}
+
+DiagnosticFileWriter* DiagnosticFileWriter::forExports() {
+#if defined(_WIN32)
+    static DiagnosticFileWriter writer("c:\\");
+    return &writer;
+#else
+    // Looked up on every extraction, so the variable may change between calls.
+    static DiagnosticFileWriter writer(nullptr);
+    const char* dir = std::getenv("ORVANE_DEBUG_DIR");
+    if (!dir || !*dir) return nullptr;
+    writer = DiagnosticFileWriter(dir);
+    return &writer;
+#endif
+}
+
+}  // namespace orvane

@@ -1,0 +1,1 @@
+# Sources of the skeleton and minutia stages.

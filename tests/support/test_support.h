@@ -1,0 +1,28 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workspace/workspace.h"
+
+namespace orvane::test {
+
+// A zero-initialised workspace of its own (like a freshly loaded library's).
+std::unique_ptr<Workspace> makeWorkspace();
+
+// Folder of real prints, or "" when absent (env ORVANE_DATA_DIR overrides).
+std::string dataDir();
+
+// Every .bmp under dataDir(), sorted; empty when there is no data.
+std::vector<std::string> realPrints();
+
+// A fresh empty temporary directory, removed at exit of the test program.
+std::string tempDir();
+
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace orvane::test

@@ -1,0 +1,2 @@
+target_sources(orvane_objects PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/workspace.cpp)

@@ -1,0 +1,39 @@
+// The image workspace: the current image size and four full-size byte planes
+// in which every image stage works in place. The library owns one static
+// instance (libraryWorkspace()); tests and batch tools may make their own.
+#pragma once
+
+#include <cstdint>
+
+#include "formats/minutia.h"
+
+namespace orvane {
+
+constexpr int32_t kMaxWidth = 640;
+constexpr int32_t kMaxHeight = 480;
+constexpr int32_t kPlaneSize = kMaxWidth * kMaxHeight;  // 307200
+
+struct Workspace {
+    int32_t width = 256;
+    int32_t height = 360;
+    int32_t pixelCount = 256 * 360;
+    alignas(64) uint8_t imagePlane[kPlaneSize];
+    alignas(64) uint8_t orientationPlane[kPlaneSize];
+    alignas(64) uint8_t maskPlane[kPlaneSize];
+    alignas(64) uint8_t scratchPlane[kPlaneSize];
+    // The minutiae of the last extraction made in this workspace.
+    MinutiaSet extractedSet;
+};
+
+// The library's own workspace, in static storage (planes zeroed at load).
+Workspace& libraryWorkspace();
+
+// Places a caller's grey image. Returns 0, or 10300 for a width or height
+// over the limits or below 1 (the workspace is then unchanged).
+int32_t setWorkspaceImage(Workspace& ws, const uint8_t* image, int32_t width, int32_t height);
+
+// Places the pixels of a bitmap file. Returns 0, or 10100 on any failure
+// (the workspace size is then unchanged).
+int32_t loadWorkspaceImage(Workspace& ws, const char* path);
+
+}  // namespace orvane
