@@ -1,0 +1,22 @@
+// Hands fuzz input to the file-reading functions through a private file.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+inline const std::string& fuzzFilePath() {
+    static const std::string path = "/tmp/orvane-fuzz-" + std::to_string(getpid()) + ".bin";
+    return path;
+}
+
+inline const char* writeFuzzFile(const uint8_t* data, size_t size) {
+    const std::string& path = fuzzFilePath();
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return nullptr;
+    if (size) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    return path.c_str();
+}
