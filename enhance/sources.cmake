@@ -1,1 +1,8 @@
 # Sources of the image enhancement stages.
+target_sources(orvane_objects PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/direction_lines.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/smoothing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/orientation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/segmentation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ridge_filter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/noise.cpp)

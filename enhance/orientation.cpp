@@ -1,0 +1,165 @@
+// Orientation and gradient-strength field from the half-resolution image.
+#include <cmath>
+#include <cstring>
+
+#include "enhance/enhance.h"
+#include "enhance/orientation_code.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr int32_t kMaxHalfWidth = kMaxWidth / 2;
+constexpr int32_t kMaxHalfHeight = kMaxHeight / 2;
+// Gradient rows kept for the running window: enough for every radius up to
+// (kGradientRing - 2) / 2; larger windows evaluate a leaving row again.
+constexpr int32_t kGradientRing = 64;
+
+struct GradientRow {
+    int16_t gx[kMaxHalfWidth];
+    int16_t gy[kMaxHalfWidth];
+};
+
+// Sobel gradients of half row q at the sample columns 1..halfWidth-2.
+void sobelRow(const uint8_t* half, int32_t halfWidth, int32_t q, GradientRow& out) {
+    const uint8_t* above = half + (q - 1) * halfWidth;
+    const uint8_t* row = above + halfWidth;
+    const uint8_t* below = row + halfWidth;
+    for (int32_t p = 1; p <= halfWidth - 2; ++p) {
+        const int32_t gx = (above[p + 1] + 2 * row[p + 1] + below[p + 1]) - (above[p - 1] + 2 * row[p - 1] + below[p - 1]);
+        const int32_t gy = (below[p - 1] + 2 * below[p] + below[p + 1]) - (above[p - 1] + 2 * above[p] + above[p + 1]);
+        out.gx[p] = static_cast<int16_t>(gx);
+        out.gy[p] = static_cast<int16_t>(gy);
+    }
+}
+
+void addRow(const GradientRow& g, int32_t halfWidth, int32_t sign, int32_t* columnM, int32_t* columnK,
+            int32_t* columnL) {
+    for (int32_t p = 1; p <= halfWidth - 2; ++p) {
+        const int32_t gx = g.gx[p];
+        const int32_t gy = g.gy[p];
+        const int32_t m = (gx < 0 ? -gx : gx) + (gy < 0 ? -gy : gy);
+        const int32_t k = gx * gx - gy * gy;
+        const int32_t l = 2 * gx * gy;
+        columnM[p] += sign * m;
+        columnK[p] += sign * k;
+        columnL[p] += sign * l;
+    }
+}
+
+}  // namespace
+
+// Each gradient is evaluated once: the window sums come from running column
+// sums over the rows of the window, then a running sum along the row.
+void computeOrientationField(Workspace& ws, int32_t radius) {
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return;
+    uint8_t* strengthPlane = ws.maskPlane;
+    uint8_t* codePlane = ws.orientationPlane;
+
+    // The 2 x 2 blocks miss the last column (row) of an odd width (height):
+    // it is set to 0, so that nothing stale from an earlier image remains.
+    if (width % 2 != 0) {
+        for (int32_t y = 0; y < height; ++y) {
+            strengthPlane[y * width + width - 1] = 0;
+            codePlane[y * width + width - 1] = 0;
+        }
+    }
+    if (height % 2 != 0) {
+        std::memset(strengthPlane + (height - 1) * width, 0, static_cast<size_t>(width));
+        std::memset(codePlane + (height - 1) * width, 0, static_cast<size_t>(width));
+    }
+
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    if (halfWidth < 1 || halfHeight < 1) return;
+    const uint8_t* half = ws.scratchPlane;
+    // Samples: 1 <= p <= halfWidth - 2, 1 <= q <= halfHeight - 2.
+    const int32_t lastColumn = halfWidth - 2;
+    const int32_t lastRow = halfHeight - 2;
+    if (radius < 0) radius = -1;  // an empty window
+    if (radius > kMaxHalfWidth + 1) radius = kMaxHalfWidth + 1;  // the same as any larger one
+
+    GradientRow ring[kGradientRing];
+    GradientRow spare;
+    const bool ringHoldsWindow = 2 * radius + 2 <= kGradientRing;
+    int32_t columnM[kMaxHalfWidth] = {};
+    int32_t columnK[kMaxHalfWidth] = {};
+    int32_t columnL[kMaxHalfWidth] = {};
+
+    auto enter = [&](int32_t q) {
+        if (q < 1 || q > lastRow) return;
+        GradientRow& g = ring[q % kGradientRing];
+        sobelRow(half, halfWidth, q, g);
+        addRow(g, halfWidth, 1, columnM, columnK, columnL);
+    };
+    auto leave = [&](int32_t q) {
+        if (q < 1 || q > lastRow) return;
+        if (ringHoldsWindow) {
+            addRow(ring[q % kGradientRing], halfWidth, -1, columnM, columnK, columnL);
+        } else {
+            sobelRow(half, halfWidth, q, spare);
+            addRow(spare, halfWidth, -1, columnM, columnK, columnL);
+        }
+    };
+
+    if (radius >= 0) {
+        for (int32_t q = 0; q <= radius && q <= lastRow; ++q) enter(q);
+    }
+    for (int32_t v = 0; v < halfHeight; ++v) {
+        if (v > 0 && radius >= 0) {
+            leave(v - 1 - radius);
+            enter(v + radius);
+        }
+        int32_t rowFirst = v - radius < 1 ? 1 : v - radius;
+        int32_t rowLast = v + radius > lastRow ? lastRow : v + radius;
+        const int32_t rowCount = rowFirst <= rowLast ? rowLast - rowFirst + 1 : 0;
+
+        int64_t sumM = 0, sumK = 0, sumL = 0;
+        if (radius >= 0) {
+            for (int32_t p = 1; p <= radius && p <= lastColumn; ++p) {
+                sumM += columnM[p];
+                sumK += columnK[p];
+                sumL += columnL[p];
+            }
+        }
+        uint8_t* strengthTop = strengthPlane + 2 * v * width;
+        uint8_t* codeTop = codePlane + 2 * v * width;
+        for (int32_t u = 0; u < halfWidth; ++u) {
+            if (u > 0 && radius >= 0) {
+                const int32_t leaving = u - 1 - radius;
+                const int32_t entering = u + radius;
+                if (leaving >= 1 && leaving <= lastColumn) {
+                    sumM -= columnM[leaving];
+                    sumK -= columnK[leaving];
+                    sumL -= columnL[leaving];
+                }
+                if (entering >= 1 && entering <= lastColumn) {
+                    sumM += columnM[entering];
+                    sumK += columnK[entering];
+                    sumL += columnL[entering];
+                }
+            }
+            int32_t columnFirst = u - radius < 1 ? 1 : u - radius;
+            int32_t columnLast = u + radius > lastColumn ? lastColumn : u + radius;
+            const int32_t columnCount = columnFirst <= columnLast ? columnLast - columnFirst + 1 : 0;
+            int64_t n = static_cast<int64_t>(columnCount) * rowCount;
+            if (n == 0) n = 1;
+            int64_t strength = sumM / n;
+            if (strength > 255) strength = 255;
+            const uint8_t s = static_cast<uint8_t>(strength);
+            const uint8_t c = static_cast<uint8_t>(orientationCode(sumK, sumL));
+            strengthTop[2 * u] = s;
+            strengthTop[2 * u + 1] = s;
+            strengthTop[width + 2 * u] = s;
+            strengthTop[width + 2 * u + 1] = s;
+            codeTop[2 * u] = c;
+            codeTop[2 * u + 1] = c;
+            codeTop[width + 2 * u] = c;
+            codeTop[width + 2 * u + 1] = c;
+        }
+    }
+}
+
+}  // namespace orvane

@@ -1,0 +1,134 @@
+// Box mean and half-resolution reduction.
+#include <cstring>
+
+#include "enhance/enhance.h"
+
+namespace orvane {
+
+namespace {
+
+// First and last in-image position of the window centre + (-r, -r + step, ...,
+// r) over [0, size - 1], and the number of them (0 when none is inside).
+struct WindowSpan {
+    int32_t first;
+    int32_t last;
+    int32_t count;
+};
+
+WindowSpan windowSpan(int32_t centre, int32_t radius, int32_t step, int32_t size) {
+    int32_t first = centre - radius;
+    if (first < 0) first += (-first + step - 1) / step * step;
+    int32_t last = centre + radius;
+    if (last > size - 1) last -= (last - (size - 1) + step - 1) / step * step;
+    WindowSpan span{first, last, 0};
+    if (first <= last) span.count = (last - first) / step + 1;
+    return span;
+}
+
+}  // namespace
+
+// The window sum is separable: for each row a running vertical sum per column
+// (one set per row parity when sampling every second row), then a prefix sum
+// along the row over the columns of the same parity. The number of samples is
+// the product of the in-image rows and columns.
+void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t radius, int32_t sampling) {
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return;
+    if (radius < 0) {  // an empty window: no sample at all
+        std::memset(destination, 0, static_cast<size_t>(width) * static_cast<size_t>(height));
+        return;
+    }
+    const int32_t step = sampling == 2 ? 2 : 1;
+    // Any radius past the image size is the same window, given its parity.
+    const int32_t limit = kMaxWidth + 2;
+    if (radius > limit) radius = limit + ((radius - limit) & 1);
+
+    int32_t columnSums[2][kMaxWidth];
+    int32_t prefix[kMaxWidth];
+    WindowSpan columnSpans[kMaxWidth];
+    for (int32_t x = 0; x < width; ++x) columnSpans[x] = windowSpan(x, radius, step, width);
+
+    for (int32_t y = 0; y < height; ++y) {
+        int32_t* sums = columnSums[y % step];
+        if (y < step) {
+            std::memset(sums, 0, sizeof(int32_t) * static_cast<size_t>(width));
+            const WindowSpan rows = windowSpan(y, radius, step, height);
+            for (int32_t row = rows.first; row <= rows.last && rows.count > 0; row += step) {
+                const uint8_t* line = source + row * width;
+                for (int32_t x = 0; x < width; ++x) sums[x] += line[x];
+            }
+        } else {
+            const int32_t leaving = y - step - radius;
+            const int32_t entering = y + radius;
+            if (leaving >= 0 && leaving < height) {
+                const uint8_t* line = source + leaving * width;
+                for (int32_t x = 0; x < width; ++x) sums[x] -= line[x];
+            }
+            if (entering >= 0 && entering < height) {
+                const uint8_t* line = source + entering * width;
+                for (int32_t x = 0; x < width; ++x) sums[x] += line[x];
+            }
+        }
+        const int32_t rowCount = windowSpan(y, radius, step, height).count;
+
+        for (int32_t x = 0; x < width; ++x) prefix[x] = sums[x] + (x >= step ? prefix[x - step] : 0);
+
+        uint8_t* out = destination + y * width;
+        for (int32_t x = 0; x < width; ++x) {
+            const WindowSpan& span = columnSpans[x];
+            const int32_t count = span.count * rowCount;
+            if (count == 0) {
+                out[x] = 0;
+                continue;
+            }
+            const int32_t sum = prefix[span.last] - (span.first >= step ? prefix[span.first - step] : 0);
+            out[x] = static_cast<uint8_t>(sum / count);
+        }
+    }
+}
+
+void halveImage(Workspace& ws) {
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    if (width > kMaxWidth || height > kMaxHeight) return;
+    const int32_t halfWidth = width / 2;
+    const int32_t halfHeight = height / 2;
+    if (halfWidth < 1 || halfHeight < 1) return;  // an empty half image is written nowhere
+    const uint8_t* image = ws.imagePlane;
+    uint8_t* half = ws.scratchPlane;
+
+    // Left and right columns, then top and bottom rows: point samples.
+    for (int32_t y = 0; y <= 2 * halfHeight - 2; y += 2) {
+        half[(y / 2) * halfWidth] = image[y * width];
+        half[(y / 2) * halfWidth + halfWidth - 1] = image[y * width + width - 1];
+    }
+    for (int32_t x = 0; x <= 2 * halfWidth - 2; x += 2) {
+        half[x / 2] = image[x];
+        half[(halfHeight - 1) * halfWidth + x / 2] = image[(height - 1) * width + x];
+    }
+    // Interior: 3 x 3 binomial average around every even (x, y).
+    for (int32_t y = 2; y < height - 2; y += 2) {
+        const uint8_t* above = image + (y - 1) * width;
+        const uint8_t* row = above + width;
+        const uint8_t* below = row + width;
+        uint8_t* out = half + (y / 2) * halfWidth;
+        for (int32_t x = 2; x < width - 2; x += 2) {
+            const int32_t sum = above[x - 1] + 2 * above[x] + above[x + 1] + 2 * row[x - 1] + 4 * row[x] +
+                                2 * row[x + 1] + below[x - 1] + 2 * below[x] + below[x + 1];
+            out[x / 2] = static_cast<uint8_t>(sum >> 4);
+        }
+    }
+}
+
+void smoothAndHalve(Workspace& ws) {
+    const int32_t count = ws.pixelCount;
+    if (count < 1 || count > kPlaneSize) return;
+    for (int pass = 0; pass < 2; ++pass) {
+        boxMean(ws, ws.imagePlane, ws.scratchPlane, 1, 1);
+        std::memcpy(ws.imagePlane, ws.scratchPlane, static_cast<size_t>(count));
+    }
+    halveImage(ws);
+}
+
+}  // namespace orvane

@@ -1,0 +1,213 @@
+// The optimised stages against their straightforward transcriptions: every
+// byte of every plane must agree.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "enhance/enhance.h"
+#include "enhance/images.h"
+#include "enhance/reference.h"
+#include "formats/bitmap.h"
+#include "interface/extraction.h"
+
+namespace orvane {
+namespace {
+
+using test::Size;
+
+::testing::AssertionResult samePlanes(const Workspace& fast, const Workspace& slow) {
+    const struct {
+        const char* name;
+        const uint8_t* a;
+        const uint8_t* b;
+    } planes[] = {{"imagePlane", fast.imagePlane, slow.imagePlane},
+                  {"orientationPlane", fast.orientationPlane, slow.orientationPlane},
+                  {"maskPlane", fast.maskPlane, slow.maskPlane},
+                  {"scratchPlane", fast.scratchPlane, slow.scratchPlane}};
+    for (const auto& plane : planes) {
+        const int32_t at = test::firstDifference(plane.a, plane.b);
+        if (at >= 0)
+            return ::testing::AssertionFailure()
+                   << plane.name << " differs at byte " << at << " (" << int(plane.a[at]) << " vs " << int(plane.b[at])
+                   << ") for " << fast.width << "x" << fast.height;
+    }
+    if (fast.width != slow.width || fast.height != slow.height || fast.pixelCount != slow.pixelCount)
+        return ::testing::AssertionFailure() << "sizes differ";
+    return ::testing::AssertionSuccess();
+}
+
+// Runs a stage on a workspace and on its copy through the transcription.
+::testing::AssertionResult sameAfter(Workspace& ws, const std::function<void(Workspace&)>& fast,
+                                     const std::function<void(Workspace&)>& slow) {
+    auto copy = test::copyOf(ws);
+    fast(ws);
+    slow(*copy);
+    return samePlanes(ws, *copy);
+}
+
+// Random grey image, with the planes around it random too.
+std::unique_ptr<Workspace> randomWorkspace(Size size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    auto ws = test::makeWorkspace();
+    test::fillPlanesRandomly(*ws, rng);
+    test::setSize(*ws, size);
+    return ws;
+}
+
+// Random planes, then the synthetic print in imagePlane.
+std::unique_ptr<Workspace> printWorkspace(Size size, uint32_t seed) {
+    auto ws = randomWorkspace(size, seed);
+    const auto image = test::syntheticPrint(size, seed);
+    std::memcpy(ws->imagePlane, image.data(), image.size());
+    return ws;
+}
+
+TEST(EnhanceEquivalence, BoxMeanForEveryRadiusAndSampling) {
+    struct Case {
+        int32_t radius, sampling;
+        bool smallOnly;
+    };
+    const Case cases[] = {{1, 1, false},  {12, 2, false}, {0, 1, false},  {0, 2, false},  {2, 1, false},
+                          {1, 2, false},  {3, 2, false},  {5, 7, false},  {12, 1, true},  {-1, 1, true},
+                          {-2, 2, true},  {700, 2, true}, {701, 2, true}, {700, 1, true}, {2147483647, 2, true}};
+    uint32_t seed = 1;
+    for (Size size : test::testSizes()) {
+        for (const Case& c : cases) {
+            if (c.smallOnly && size.width * size.height > 31 * 17) continue;
+            auto ws = randomWorkspace(size, seed++);
+            auto copyRadius = c.radius;
+            if (copyRadius > 1000) copyRadius = 1001;  // same window as any larger odd radius
+            EXPECT_TRUE(sameAfter(
+                *ws, [&](Workspace& w) { boxMean(w, w.maskPlane, w.scratchPlane, c.radius, c.sampling); },
+                [&](Workspace& w) { reference::boxMean(w, w.maskPlane, w.scratchPlane, copyRadius, c.sampling); }))
+                << "radius " << c.radius << " sampling " << c.sampling;
+        }
+    }
+}
+
+TEST(EnhanceEquivalence, SmoothingAndHalving) {
+    uint32_t seed = 100;
+    for (Size size : test::testSizes()) {
+        auto noisy = randomWorkspace(size, seed++);
+        EXPECT_TRUE(sameAfter(*noisy, halveImage, reference::halveImage));
+        auto print = printWorkspace(size, seed++);
+        EXPECT_TRUE(sameAfter(*print, smoothAndHalve, reference::smoothAndHalve));
+    }
+}
+
+TEST(EnhanceEquivalence, OrientationField) {
+    uint32_t seed = 200;
+    for (Size size : test::testSizes()) {
+        // A print-like half image, and pure noise (strengths past 255).
+        auto print = printWorkspace(size, seed++);
+        smoothAndHalve(*print);
+        EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
+                              [](Workspace& w) { reference::computeOrientationField(w, 6); }));
+        for (int32_t radius : {6, 0, 1, 3, 40, -1}) {
+            if (radius > 6 && size.width > 101) continue;
+            auto noisy = randomWorkspace(size, seed++);
+            EXPECT_TRUE(sameAfter(*noisy, [&](Workspace& w) { computeOrientationField(w, radius); },
+                                  [&](Workspace& w) { reference::computeOrientationField(w, radius); }))
+                << "radius " << radius;
+        }
+    }
+}
+
+TEST(EnhanceEquivalence, SegmentationAndMask) {
+    uint32_t seed = 300;
+    for (Size size : test::testSizes()) {
+        for (int32_t threshold : {32, 35}) {
+            // Strengths around the threshold, in blocks, so that the means cross it.
+            auto ws = randomWorkspace(size, seed++);
+            std::mt19937 rng(seed);
+            std::uniform_int_distribution<int> strength(0, 70);
+            for (int32_t i = 0; i < ws->pixelCount; ++i) ws->maskPlane[i] = static_cast<uint8_t>(strength(rng));
+            int32_t fastResult = -1, slowResult = -1;
+            EXPECT_TRUE(sameAfter(
+                *ws, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }));
+            EXPECT_EQ(fastResult, slowResult);
+            EXPECT_TRUE(sameAfter(*ws, applyMask, reference::applyMask));
+        }
+    }
+}
+
+TEST(EnhanceEquivalence, RidgeFiltersOnRandomCodes) {
+    uint32_t seed = 400;
+    for (Size size : test::testSizes()) {
+        auto ws = printWorkspace(size, seed++);
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> code(0, 185);  // a few codes past 179 too
+        for (int32_t i = 0; i < ws->pixelCount; ++i) {
+            const int c = code(rng);
+            ws->orientationPlane[i] = static_cast<uint8_t>(c > 179 ? 255 : c);
+        }
+        EXPECT_TRUE(sameAfter(*ws, filterAlongRidges, reference::filterAlongRidges));
+        EXPECT_TRUE(sameAfter(*ws, binarizeRidges, reference::binarizeRidges));
+        // Noise removal on the ridge image with a blocky random mask.
+        for (int32_t y = 0; y < size.height; ++y)
+            for (int32_t x = 0; x < size.width; ++x)
+                ws->maskPlane[y * size.width + x] = ((x / 16 + y / 16) % 3 == 0) ? 255 : 0;
+        EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise));
+        // Noise removal of sparse random dots: many passes.
+        std::bernoulli_distribution dot(0.3);
+        for (int32_t i = 0; i < ws->pixelCount; ++i) ws->imagePlane[i] = dot(rng) ? 0 : 255;
+        EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise));
+    }
+}
+
+// The whole front of the extraction, stage after stage.
+::testing::AssertionResult sameChain(Workspace& ws) {
+    const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
+        {smoothAndHalve, reference::smoothAndHalve},
+        {[](Workspace& w) { computeOrientationField(w, 6); },
+         [](Workspace& w) { reference::computeOrientationField(w, 6); }},
+        {[](Workspace& w) { segmentForeground(w, 12, 35); },
+         [](Workspace& w) { reference::segmentForeground(w, 12, 35); }},
+        {filterAlongRidges, reference::filterAlongRidges},
+        {binarizeRidges, reference::binarizeRidges},
+        {removeBinaryNoise, reference::removeBinaryNoise},
+        {applyMask, reference::applyMask},
+    };
+    for (const auto& stage : stages) {
+        auto result = sameAfter(ws, stage.first, stage.second);
+        if (!result) return result;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(EnhanceEquivalence, WholeChainOnSyntheticPrints) {
+    uint32_t seed = 500;
+    for (Size size : test::testSizes()) {
+        auto ws = printWorkspace(size, seed++);
+        EXPECT_TRUE(sameChain(*ws));
+        const auto image = test::syntheticPrint(size, seed);
+        int32_t fastQuality = -1, slowQuality = -2;
+        auto other = test::makeWorkspace();
+        EXPECT_EQ(measureQuality(*ws, image.data(), size.width, size.height, &fastQuality), 0);
+        EXPECT_EQ(reference::measureQuality(*other, image.data(), size.width, size.height, &slowQuality), 0);
+        EXPECT_EQ(fastQuality, slowQuality) << size.width << "x" << size.height;
+    }
+}
+
+TEST(EnhanceEquivalence, WholeChainOnRealPrints) {
+    const auto prints = test::realPrints();
+    if (prints.empty()) GTEST_SKIP() << "no real prints";
+    // Every fifth print (of every folder) keeps the run short.
+    for (size_t i = 0; i < prints.size(); i += 5) {
+        auto ws = test::makeWorkspace();
+        std::mt19937 rng(static_cast<uint32_t>(i));
+        test::fillPlanesRandomly(*ws, rng);
+        int32_t width = 0, height = 0;
+        ASSERT_EQ(readBitmap(prints[i].c_str(), nullptr, &width, &height), 0) << prints[i];
+        ASSERT_LE(width, kMaxWidth);
+        ASSERT_LE(height, kMaxHeight);
+        ASSERT_EQ(readBitmap(prints[i].c_str(), ws->imagePlane, &width, &height), 0) << prints[i];
+        test::setSize(*ws, {width, height});
+        EXPECT_TRUE(sameChain(*ws)) << prints[i];
+    }
+}
+
+}  // namespace
+}  // namespace orvane
