@@ -57,3 +57,31 @@ TEST(Exports, FileFailuresAndNullPointers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Exports, ImageExportsRefuseSizesAndMissingImages) {
+    std::vector<uint8_t> image(641 * 481, 128);
+    uint8_t featureTemplate[ORVANE_MAX_TEMPLATE_BYTES] = {};
+    int32_t length = -1, quality = -1;
+    struct Case {
+        int32_t width, height;
+        const uint8_t* image;
+    };
+    for (Case c : {Case{641, 480, image.data()}, Case{640, 481, image.data()}, Case{0, 10, image.data()},
+                   Case{10, -1, image.data()}, Case{100, 100, nullptr}}) {
+        EXPECT_EQ(Extract(c.width, c.height, c.image, 0, featureTemplate, &length), ORVANE_E_IMAGE_SIZE);
+        EXPECT_EQ(GetQuality(c.image, c.width, c.height, &quality), ORVANE_E_IMAGE_SIZE);
+    }
+    EXPECT_EQ(length, -1);
+    EXPECT_EQ(quality, -1);
+    EXPECT_EQ(featureTemplate[0], 0);
+
+    const std::string wide = orvane::test::tempDir() + "/wide.bmp";
+    ASSERT_EQ(SaveFinger(wide.c_str(), image.data(), 700, 10), ORVANE_OK);
+    EXPECT_EQ(ExtractEx(wide.c_str(), 0, featureTemplate, &length), ORVANE_E_LOAD_IMAGE);
+    EXPECT_EQ(ExtractEx(nullptr, 0, featureTemplate, &length), ORVANE_E_LOAD_IMAGE);
+    EXPECT_EQ(length, -1);
+}
+
+}  // namespace
