@@ -1,0 +1,12 @@
+# Creates the private Wine prefix once (quietly); later runs reuse it.
+if(EXISTS "${PREFIX}/drive_c/windows/system32")
+  return()
+endif()
+execute_process(COMMAND ${WINEBOOT} -i RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+if(WINESERVER)
+  execute_process(COMMAND ${WINESERVER} -w)
+endif()
+if(NOT EXISTS "${PREFIX}/drive_c/windows/system32")
+  message(FATAL_ERROR "wineboot could not create ${PREFIX} (exit ${rc})")
+endif()
+message(STATUS "Wine prefix ready: ${PREFIX}")
