@@ -1,0 +1,171 @@
+// The fast matcher against the direct transcription: equal MatchResults (and
+// equal per-alignment scores) on random, dense, realistic and foreign inputs,
+// in both search modes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "formats/feature_template.h"
+#include "match/align.h"
+#include "match/matcher.h"
+#include "reference_matcher.h"
+#include "synthetic_sets.h"
+#include "workspace/numeric.h"
+
+namespace orvane {
+namespace {
+
+using synthetic::uniform;
+
+::testing::AssertionResult sameMatch(const MinutiaSet& probe, const MinutiaSet& reference) {
+    for (int32_t mode : {kFullSearch, kQuickSearch}) {
+        MatchResult fast{-1, -1, -1, -1, -1};
+        MatchResult slow{-2, -2, -2, -2, -2};
+        matchMinutiaSets(probe, reference, fast, mode);
+        reference::match(probe, reference, slow, mode);
+        if (std::memcmp(&fast, &slow, sizeof fast) != 0) {
+            return ::testing::AssertionFailure()
+                   << "mode " << mode << " counts " << probe.count << "/" << reference.count << ": fast {" << fast.score
+                   << "," << fast.rotation << "," << fast.shiftX << "," << fast.shiftY << "," << fast.matchedCount
+                   << "} transcription {" << slow.score << "," << slow.rotation << "," << slow.shiftX << ","
+                   << slow.shiftY << "," << slow.matchedCount << "}";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Random sets over areas from very dense (every anchor pairs many minutiae, a
+// reference minutia often takes several aligned ones) to the whole 10-bit
+// coordinate range.
+TEST(MatcherEquivalence, RandomSetPairs) {
+    std::mt19937 rng(20240611);
+    const int32_t areas[] = {24, 48, 96, 200, 480, 1024};
+    int pairs = 0;
+    for (int trial = 0; trial < 360; ++trial) {
+        const int32_t area = areas[trial % 6];
+        const MinutiaSet probe = synthetic::randomSet(rng, uniform(rng, 0, 60), 0, 0, area, area);
+        MinutiaSet reference = synthetic::randomSet(rng, uniform(rng, 0, 60), 0, 0, area, area);
+        if (trial % 5 == 0) {
+            for (int32_t i = 0; i < reference.count; ++i) reference.minutiae[i].kind = uniform(rng, 0, 7);
+        }
+        ASSERT_TRUE(sameMatch(probe, reference)) << "trial " << trial;
+        ++pairs;
+    }
+    RecordProperty("pairs", pairs);
+}
+
+// Sets made of a few minutiae repeated (and the probe a copy of the
+// reference): many anchors tie on the best score, and the first must stay.
+TEST(MatcherEquivalence, TiesAndRepeatedMinutiae) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 120; ++trial) {
+        const MinutiaSet base = synthetic::randomSet(rng, uniform(rng, 1, 6), 100, 100, 60, 60);
+        MinutiaSet reference{};
+        reference.count = uniform(rng, 1, 60);
+        for (int32_t i = 0; i < reference.count; ++i) reference.minutiae[i] = base.minutiae[uniform(rng, 0, base.count - 1)];
+        MinutiaSet probe = reference;
+        if (trial % 2) {
+            probe.count = uniform(rng, 1, 60);
+            for (int32_t i = 0; i < probe.count; ++i) probe.minutiae[i] = base.minutiae[uniform(rng, 0, base.count - 1)];
+        }
+        ASSERT_TRUE(sameMatch(probe, reference)) << "trial " << trial;
+    }
+}
+
+// Two prints of one synthetic finger, and prints of different fingers.
+TEST(MatcherEquivalence, RealisticGenuineAndImpostorPairs) {
+    std::mt19937 rng(4711);
+    const int32_t sizes[] = {30, 40, 50, 62};
+    int genuine = 0, impostor = 0;
+    for (int trial = 0; trial < 240; ++trial) {
+        const int32_t size = sizes[trial % 4];
+        const synthetic::Finger f = synthetic::makeFinger(rng, size);
+        synthetic::Impression first = synthetic::randomImpression(rng);
+        synthetic::Impression second = synthetic::randomImpression(rng);
+        if (trial % 7 == 0) second.rotation = first.rotation + uniform(rng, -1, 1);  // turns of 0, 359, 1
+        const MinutiaSet a = synthetic::impress(rng, f, first);
+        const MinutiaSet b = synthetic::impress(rng, f, second);
+        ASSERT_TRUE(sameMatch(a, b)) << "genuine " << trial;
+        ++genuine;
+        if (trial % 2 == 0) {
+            const synthetic::Finger g = synthetic::makeFinger(rng, sizes[(trial / 2) % 4]);
+            const MinutiaSet c = synthetic::impress(rng, g, synthetic::randomImpression(rng));
+            ASSERT_TRUE(sameMatch(a, c)) << "impostor " << trial;
+            ++impostor;
+        }
+    }
+    RecordProperty("genuine", genuine);
+    RecordProperty("impostor", impostor);
+}
+
+// Scoring of single alignments, including aligned sets carried to negative
+// coordinates and beyond the frame.
+TEST(MatcherEquivalence, ScoreOfOneAlignment) {
+    std::mt19937 rng(31337);
+    for (int trial = 0; trial < 4000; ++trial) {
+        const int32_t area = trial % 3 == 0 ? 30 : (trial % 3 == 1 ? 120 : 640);
+        const MinutiaSet probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, area, area);
+        const MinutiaSet reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, area, area);
+        const Minutia& p = probe.minutiae[uniform(rng, 0, probe.count - 1)];
+        const Minutia& r = reference.minutiae[uniform(rng, 0, reference.count - 1)];
+        const int32_t rotation = turnAngle(p.direction, r.direction);
+        MinutiaSet aligned;
+        alignMinutiaSet(probe, aligned, p, rotation, r.x - p.x, r.y - p.y);
+        for (int32_t mode : {kFullSearch, kQuickSearch}) {
+            int32_t count = -1;
+            const int32_t score = reference::scoreSet(aligned, reference, mode, count);
+            const AlignmentScore fast = scoreAlignedSet(aligned, reference, mode);
+            ASSERT_EQ(fast.score, score) << trial << " mode " << mode;
+            ASSERT_EQ(fast.pairCount, count) << trial << " mode " << mode;
+        }
+    }
+}
+
+// Foreign field values from well-formed templates of random bytes: they are
+// read as the matcher documents (direction modulo 360, ring values outside
+// 0..179 unavailable) and must score like those values do.
+TEST(MatcherEquivalence, ForeignTemplateValues) {
+    std::mt19937 rng(2718);
+    for (int trial = 0; trial < 150; ++trial) {
+        uint8_t t[2][kMaxTemplateBytes];
+        MinutiaSet sets[2];
+        for (int k = 0; k < 2; ++k) {
+            const int32_t n = uniform(rng, 0, 60);
+            const int32_t length = 7 * n + 4;
+            t[k][0] = static_cast<uint8_t>(length >> 8);
+            t[k][1] = static_cast<uint8_t>(length);
+            t[k][2] = static_cast<uint8_t>(n);
+            for (int32_t b = 3; b < length - 1; ++b) t[k][b] = static_cast<uint8_t>(uniform(rng, 0, 255));
+            // Keep the positions close so that pairs form.
+            for (int32_t i = 0; i < n && trial % 2; ++i) {
+                t[k][3 + 7 * i] = static_cast<uint8_t>(uniform(rng, 20, 40));
+                t[k][4 + 7 * i] = static_cast<uint8_t>((t[k][4 + 7 * i] & 0xC0) | uniform(rng, 5, 9));
+            }
+            t[k][length - 1] = templateChecksum(t[k], length - 1);
+            ASSERT_EQ(unpackTemplate(t[k], &sets[k]), 0);
+        }
+        MinutiaSet normal[2] = {sets[0], sets[1]};
+        for (MinutiaSet& s : normal) {
+            for (int32_t i = 0; i < s.count; ++i) {
+                Minutia& m = s.minutiae[i];
+                m.direction %= 360;
+                for (int32_t& r : m.ringOrientation) r = r < 180 ? r : 255;
+            }
+        }
+        for (int32_t mode : {kFullSearch, kQuickSearch}) {
+            MatchResult fast, slow;
+            matchMinutiaSets(sets[0], sets[1], fast, mode);
+            reference::match(normal[0], normal[1], slow, mode);
+            ASSERT_EQ(std::memcmp(&fast, &slow, sizeof fast), 0) << trial << " mode " << mode;
+            EXPECT_LE(fast.score, 1200);
+            EXPECT_GE(fast.score, 0);
+            int32_t score = -1;
+            ASSERT_EQ(verifyTemplates(t[0], t[1], &score, mode == kQuickSearch ? 1 : 0), 0);
+            EXPECT_EQ(score, slow.matchedCount < 8 ? 0 : slow.score);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orvane
