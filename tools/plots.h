@@ -1,0 +1,29 @@
+// Pictures drawn with cairo: evaluation charts and minutiae on a print.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/minutia.h"
+#include "image_input.h"
+
+namespace orvane::cli {
+
+struct PlotSeries {
+    std::string name;
+    std::vector<int32_t> genuine;
+    std::vector<int32_t> impostor;
+};
+
+// Score distributions (of the first series) and DET curves (of all series)
+// side by side. PNG, or SVG when path ends in ".svg". Throws CliError.
+void drawEvaluationPlot(const std::string& path, const std::string& title, const std::vector<PlotSeries>& series);
+
+// The print with its minutiae (endings as circles, bifurcations as squares,
+// each with a stroke along its direction), and, when skeleton is not null,
+// the skeleton with the same marks beside it. scale enlarges the picture.
+void drawMinutiaePicture(const std::string& path, const GreyImage& print, const GreyImage* skeleton,
+                         const MinutiaSet& set, int scale);
+
+}  // namespace orvane::cli
