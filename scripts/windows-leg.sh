@@ -38,8 +38,9 @@ if [ ! -f "$linux_build/build.ninja" ]; then
   cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=OFF -DORVANE_TOOLS=OFF >/dev/null
 fi
 step "Linux writer in $linux_build"
-cmake --build "$linux_build" --target orvane_win_expected -j "$(nproc)" >/dev/null
+cmake --build "$linux_build" --target orvane_win_expected orvane_win_angles -j "$(nproc)" >/dev/null
 writer=$(find "$linux_build" -name orvane_win_expected -type f -perm -u+x | head -n 1)
+angles=$(find "$linux_build" -name orvane_win_angles -type f -perm -u+x | head -n 1)
 
 win_build=${ORVANE_WIN_BUILD:-build/win32}
 cases=$root/$win_build/cases
@@ -52,6 +53,7 @@ else
   echo "no real prints at $data_dir: synthetic prints only"
   "$writer" "$cases"
 fi
+"$angles" "$cases/angles.txt"
 
 # --- cross build --------------------------------------------------------------
 step "cross build"
