@@ -1,0 +1,247 @@
+#include "minutiae/detection.h"
+
+#include <cmath>
+
+#include "minutiae/description.h"
+#include "minutiae/skeleton.h"
+#include "workspace/numeric.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define ORVANE_DETECT_SSE2 1
+#endif
+
+#include <cstring>
+
+namespace orvane {
+
+const int8_t OrientationCircle[28][2] = {
+    {-5, 0}, {-5, 1},  {-5, 2},  {-4, 3},  {-3, 4},  {-2, 5},  {-1, 5},  {0, 5},   {1, 5},   {2, 5},
+    {3, 4},  {4, 3},   {5, 2},   {5, 1},   {5, 0},   {5, -1},  {5, -2},  {4, -3},  {3, -4},  {2, -5},
+    {1, -5}, {0, -5},  {-1, -5}, {-2, -5}, {-3, -4}, {-4, -3}, {-5, -2}, {-5, -1},
+};
+
+int32_t circleVariation(const Workspace& ws, int32_t x, int32_t y) {
+    const uint8_t* o = ws.orientationPlane;
+    const int32_t w = ws.width;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < 28; ++i) {
+        const int32_t j = (i + 1) % 28;
+        const int32_t next = o[(y + OrientationCircle[j][1]) * w + x + OrientationCircle[j][0]];
+        const int32_t here = o[(y + OrientationCircle[i][1]) * w + x + OrientationCircle[i][0]];
+        sum += orientationDifference(next, here);
+    }
+    return sum;
+}
+
+bool touchesBackground(const Workspace& ws, int32_t x, int32_t y) {
+    const int32_t w = ws.width;
+    const int32_t x0 = x - kBackgroundHalfWindow > 0 ? x - kBackgroundHalfWindow : 0;
+    const int32_t x1 = x + kBackgroundHalfWindow < w - 1 ? x + kBackgroundHalfWindow : w - 1;
+    const int32_t y0 = y - kBackgroundHalfWindow > 0 ? y - kBackgroundHalfWindow : 0;
+    const int32_t y1 = y + kBackgroundHalfWindow < ws.height - 1 ? y + kBackgroundHalfWindow : ws.height - 1;
+    const int32_t span = x1 - x0 + 1;
+    for (int32_t yy = y0; yy <= y1; ++yy) {
+        const uint8_t* row = ws.orientationPlane + yy * w + x0;
+        int32_t i = 0;
+#if ORVANE_DETECT_SSE2
+        const __m128i full = _mm_set1_epi8(static_cast<char>(0xFF));
+        for (; i + 16 <= span; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, full))) return true;
+        }
+#endif
+        for (; i < span; ++i) {
+            if (row[i] == 255) return true;
+        }
+    }
+    return false;
+}
+
+int32_t scanCandidates(const Workspace& ws, CandidateList& endings, CandidateList& bifurcations) {
+    endings.count = 0;
+    bifurcations.count = 0;
+    const int32_t w = ws.width;
+    for (int32_t y = kScanMargin; y < ws.height - kScanMargin; ++y) {
+        const uint8_t* row = ws.imagePlane + y * w;
+        int32_t x = kScanMargin;
+        while (x < w - kScanMargin) {
+            const void* hit = std::memchr(row + x, kRidge, static_cast<size_t>(w - kScanMargin - x));
+            if (!hit) break;
+            x = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - row);
+            const int32_t p = y * w + x;
+            const int32_t cx = x++;
+            CandidateList* list;
+            const int32_t crossings = crossingSum(ws, p);
+            if (crossings == 1530) {
+                list = &bifurcations;
+            } else if (crossings == 510) {
+                list = &endings;
+            } else {
+                continue;
+            }
+            if (touchesBackground(ws, cx, y)) continue;
+            if (circleVariation(ws, cx, y) > kCircleVariationLimit) continue;
+            list->x[list->count] = cx;
+            list->y[list->count] = y;
+            if (++list->count == kCandidateCapacity) return 1;
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+constexpr int32_t kUnknown = 0;
+constexpr int32_t kYes = 1;
+constexpr int32_t kNo = 2;
+
+inline bool isRemoved(const CandidateList& list, int32_t i) { return list.x[i] == 0 || list.y[i] == 0; }
+inline void removeEntry(CandidateList& list, int32_t i) { list.x[i] = list.y[i] = 0; }
+
+inline double entryDistance(const CandidateList& list, int32_t a, int32_t b) {
+    const int32_t dx = list.x[a] - list.x[b];
+    const int32_t dy = list.y[a] - list.y[b];
+    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
+}
+
+// What the attempts need of each candidate depends only on the skeleton,
+// which is the same in every attempt, so it is worked out once.
+struct EndingFacts {
+    bool traced;
+    int32_t direction;  // pointDirection from the candidate to its trace end
+    Minutia record;
+};
+
+struct BifurcationFacts {
+    int32_t threeBranches;  // kUnknown, kYes, kNo
+    int32_t described;      // kUnknown, kYes, kNo
+    Minutia record;
+};
+
+bool facing(int32_t dirA, int32_t dirB, int32_t aToB, int32_t bToA) {
+    const int32_t t = turnAngle(dirA, dirB);
+    const int32_t ta = turnAngle(dirA, aToB);
+    const int32_t tb = turnAngle(dirB, bToA);
+    return t >= 90 && t <= 270 && ta >= 150 && ta <= 210 && tb >= 150 && tb <= 210;
+}
+
+void filterEndings(CandidateList& list, const EndingFacts* facts, int32_t mergeDistance) {
+    for (int32_t a = 0; a < list.count; ++a) {
+        if (isRemoved(list, a)) continue;
+        bool marked = false;
+        for (int32_t b = a + 1; b < list.count; ++b) {
+            if (isRemoved(list, b)) continue;
+            const double d = entryDistance(list, a, b);
+            if (d <= mergeDistance) {
+                removeEntry(list, b);
+                marked = true;
+            } else if (d <= kFacingDistance) {
+                if (!facts[a].traced) break;
+                if (!facts[b].traced) continue;
+                const int32_t aToB = pointDirection(list.x[a], list.y[a], list.x[b], list.y[b]);
+                const int32_t bToA = pointDirection(list.x[b], list.y[b], list.x[a], list.y[a]);
+                if (facing(facts[a].direction, facts[b].direction, aToB, bToA)) {
+                    removeEntry(list, b);
+                    marked = true;
+                }
+            }
+        }
+        if (marked) removeEntry(list, a);
+    }
+}
+
+void filterBifurcations(CandidateList& list, int32_t mergeDistance) {
+    for (int32_t a = 0; a < list.count; ++a) {
+        if (isRemoved(list, a)) continue;
+        bool marked = false;
+        for (int32_t b = a + 1; b < list.count; ++b) {
+            if (isRemoved(list, b)) continue;
+            if (entryDistance(list, a, b) <= mergeDistance) {
+                removeEntry(list, b);
+                marked = true;
+            }
+        }
+        if (marked) removeEntry(list, a);
+    }
+}
+
+}  // namespace
+
+int32_t detectMinutiae(Workspace& ws) {
+    CandidateList savedEndings, savedBifurcations;
+    if (scanCandidates(ws, savedEndings, savedBifurcations) != 0) return 1;
+
+    const int32_t w = ws.width;
+    EndingFacts endingFacts[kCandidateCapacity];
+    for (int32_t i = 0; i < savedEndings.count; ++i) {
+        const int32_t x = savedEndings.x[i], y = savedEndings.y[i];
+        int32_t end;
+        EndingFacts& f = endingFacts[i];
+        f.traced = traceRidge(ws, y * w + x, kMinutiaTraceSteps, end) == 0;
+        if (f.traced) {
+            f.direction = pointDirection(x, y, pixelX(ws, end), pixelY(ws, end));
+            describeTracedEnding(ws, x, y, end, f.record);
+        }
+    }
+    BifurcationFacts bifurcationFacts[kCandidateCapacity];
+    for (int32_t i = 0; i < savedBifurcations.count; ++i) {
+        bifurcationFacts[i].threeBranches = kUnknown;
+        bifurcationFacts[i].described = kUnknown;
+    }
+
+    MinutiaSet& set = ws.extractedSet;
+    for (int32_t attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        CandidateList endings = savedEndings;
+        CandidateList bifurcations = savedBifurcations;
+        const int32_t endingMergeDistance = 6 + attempt;
+        const int32_t bifurcationMergeDistance = 4 + attempt;
+
+        filterEndings(endings, endingFacts, endingMergeDistance);
+        int32_t traceable = 0;
+        for (int32_t i = 0; i < endings.count; ++i) traceable += !isRemoved(endings, i) && endingFacts[i].traced;
+        if (traceable >= kKindLimit) continue;
+
+        int32_t stored = 0;
+        for (int32_t i = 0; i < endings.count; ++i) {
+            if (!isRemoved(endings, i) && endingFacts[i].traced) set.minutiae[stored++] = endingFacts[i].record;
+        }
+
+        filterBifurcations(bifurcations, bifurcationMergeDistance);
+        int32_t threeBranched = 0;
+        for (int32_t i = 0; i < bifurcations.count; ++i) {
+            if (isRemoved(bifurcations, i)) continue;
+            BifurcationFacts& f = bifurcationFacts[i];
+            if (f.threeBranches == kUnknown) {
+                BranchStarts branches;
+                f.threeBranches = cutJunction(ws, bifurcations.x[i], bifurcations.y[i], branches) == 3 ? kYes : kNo;
+                restoreJunction(ws, bifurcations.x[i], bifurcations.y[i], branches);
+            }
+            threeBranched += f.threeBranches == kYes;
+        }
+        if (threeBranched >= kKindLimit) continue;
+
+        bool overfull = false;
+        for (int32_t i = 0; i < bifurcations.count && !overfull; ++i) {
+            if (isRemoved(bifurcations, i)) continue;
+            BifurcationFacts& f = bifurcationFacts[i];
+            if (f.described == kUnknown) {
+                f.described = describeBifurcation(ws, bifurcations.x[i], bifurcations.y[i], f.record) ? kYes : kNo;
+            }
+            if (f.described != kYes) continue;
+            // More than 60 records together: handled as a kind reaching 60.
+            if (stored == kMaxMinutiae) {
+                overfull = true;
+            } else {
+                set.minutiae[stored++] = f.record;
+            }
+        }
+        if (overfull) continue;
+
+        set.count = stored;
+        return stored < kMinMinutiae ? 1 : 0;
+    }
+    return 1;
+}
+
+}  // namespace orvane
