@@ -13,10 +13,23 @@
 #include <string>
 #include <vector>
 
+// Each part is compiled only when its stage exists in the tree, so the lines
+// of both builds always cover the same stages.
+#if __has_include("enhance/orientation_code.h")
 #include "enhance/orientation_code.h"
+#define ORVANE_ANGLES_ORIENTATION 1
+#endif
+#if __has_include("match/align.h")
 #include "match/align.h"
+#define ORVANE_ANGLES_ALIGN 1
+#endif
+#if __has_include("minutiae/description.h") && __has_include("minutiae/skeleton.h")
 #include "minutiae/description.h"
 #include "minutiae/skeleton.h"
+#define ORVANE_ANGLES_MINUTIAE 1
+#endif
+#include "formats/minutia.h"
+#include "workspace/workspace.h"
 
 namespace orvane_equality {
 
@@ -34,13 +47,16 @@ inline std::vector<std::string> angleLines() {
     std::vector<std::string> lines;
     char buf[256];
 
+#ifdef ORVANE_ANGLES_MINUTIAE
     // Every offset within a 640 x 480 frame.
     Fnv directions;
     for (int32_t dy = -479; dy <= 479; ++dy)
         for (int32_t dx = -639; dx <= 639; ++dx) directions.add(orvane::pointDirection(0, 0, dx, dy));
     std::snprintf(buf, sizeof buf, "pointDirection %016llx", static_cast<unsigned long long>(directions.h));
     lines.push_back(buf);
+#endif
 
+#ifdef ORVANE_ANGLES_ORIENTATION
     // Small gradient sums exhaustively, then a spread of large ones up to the
     // size of a 13 x 13 window of Sobel responses.
     Fnv codes;
@@ -61,7 +77,9 @@ inline std::vector<std::string> angleLines() {
     }
     std::snprintf(buf, sizeof buf, "orientationCode %016llx", static_cast<unsigned long long>(codes.h));
     lines.push_back(buf);
+#endif
 
+#ifdef ORVANE_ANGLES_MINUTIAE
     // Ring sample positions: a plane whose orientation bytes name the column,
     // then one naming the row.
     std::unique_ptr<orvane::Workspace> ws(new orvane::Workspace());
@@ -86,7 +104,9 @@ inline std::vector<std::string> angleLines() {
                       sampled[d][3], sampled[d][4], sampled[d][5]);
         lines.push_back(buf);
     }
+#endif
 
+#ifdef ORVANE_ANGLES_ALIGN
     // A full set spread over the frame, aligned about two centres at every
     // whole-degree rotation.
     orvane::MinutiaSet set{};
@@ -115,6 +135,8 @@ inline std::vector<std::string> angleLines() {
         std::snprintf(buf, sizeof buf, "align %d %016llx", r, static_cast<unsigned long long>(h.h));
         lines.push_back(buf);
     }
+#endif
+    lines.push_back("end");
     return lines;
 }
 

@@ -3,7 +3,9 @@
 #   cmake -DCASES=<case folder> -DDRIVE_C=<prefix>/drive_c -P check_drive_c.cmake
 file(STRINGS "${CASES}/expected.txt" diagnostics REGEX "^diagnostics ")
 if(NOT diagnostics OR diagnostics STREQUAL "diagnostics none")
-  message(FATAL_ERROR "no print was extracted, so no stage images were written")
+  # Reported as skipped by ctest (SKIP_REGULAR_EXPRESSION).
+  message(STATUS "SKIPPED: no print was extracted, so no stage images were written")
+  return()
 endif()
 set(failed 0)
 foreach(name 0 00 1 2 3 4 5)
