@@ -43,7 +43,8 @@ writer=$(find "$linux_build" -name orvane_win_expected -type f -perm -u+x | head
 angles=$(find "$linux_build" -name orvane_win_angles -type f -perm -u+x | head -n 1)
 
 win_build=${ORVANE_WIN_BUILD:-build/win32}
-cases=$root/$win_build/cases
+case "$win_build" in /*) ;; *) win_build=$root/$win_build ;; esac
+cases=$win_build/cases
 data_dir=${ORVANE_DATA_DIR:-$root/../shared/data}
 rm -rf "$cases"
 mkdir -p "$win_build"
@@ -88,5 +89,12 @@ done
 
 # --- tests under Wine ---------------------------------------------------------
 step "tests under Wine"
+# The tests use the private prefix build/win32/wineprefix; stop its server after.
+stop_wineserver() {
+  local server
+  server=$(command -v wineserver || command -v wineserver-stable || true)
+  [ -z "$server" ] || WINEPREFIX="$win_build/wineprefix" "$server" -k 2>/dev/null || true
+}
+trap stop_wineserver EXIT
 ctest --test-dir "$win_build" --output-on-failure
 step "done"
