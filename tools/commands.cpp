@@ -362,20 +362,21 @@ int runDemo(const Args& args) {
         dir = buf.data();
     }
     SynthOptions s;
-    s.fingers = static_cast<int>(opt.integer("--fingers", 12, 2, 1000));
+    s.fingers = static_cast<int>(opt.integer("--fingers", 10, 2, 1000));
     s.impressions = static_cast<int>(opt.integer("--impressions", 4, 2, 100));
     s.seed = static_cast<uint32_t>(opt.integer("--seed", 2024, 0, 4294967295L));
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<std::string> files = synthesiseDatabase(dir, s);
+    const std::string prints = (fs::path(dir) / "prints").string();
+    const std::vector<std::string> files = synthesiseDatabase(prints, s);
     const double synthSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!json()) {
         std::printf("synthesised %zu prints (%d fingers x %d impressions) in %s (%.1f s)\n\n", files.size(),
-                    s.fingers, s.impressions, dir.c_str(), synthSeconds);
+                    s.fingers, s.impressions, prints.c_str(), synthSeconds);
     }
     EvaluationOptions options;
     options.allImpostors = true;
     options.plotPath = (fs::path(dir) / "eval.png").string();
-    const EvaluationReport report = evaluateFolder(dir, options);
+    const EvaluationReport report = evaluateFolder(prints, options);
     printReport(report, json());
     if (!json()) {
         const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

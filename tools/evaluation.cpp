@@ -269,7 +269,13 @@ void printReport(const EvaluationReport& report, bool json) {
                 "%.2f ms per image\n",
                 report.failedExtractions, report.images ? 100.0 * report.failedExtractions / report.images : 0.0,
                 report.meanMinutiae, report.meanQuality, report.secondsPerExtraction * 1000);
-    for (const std::string& f : report.failedFiles) std::printf("  failed: %s\n", f.c_str());
+    constexpr size_t kListed = 5;
+    for (size_t i = 0; i < report.failedFiles.size() && i < kListed; ++i) {
+        std::printf("  failed: %s\n", report.failedFiles[i].c_str());
+    }
+    if (report.failedFiles.size() > kListed) {
+        std::printf("  ... and %zu more (--json lists them all)\n", report.failedFiles.size() - kListed);
+    }
     std::printf("comparisons: %zu genuine, %zu impostor (%s)\n\n", genuine, impostor,
                 report.allImpostors ? "every impression of every other finger" : "first impressions");
     std::printf("%-6s %7s %10s %12s %10s %9s %9s %10s\n", "search", "EER", "FNMR@1%", "FNMR@0.1%", "FNMR@0",

@@ -69,6 +69,29 @@ private:
     double norm_ = 0;
 };
 
+// A smooth field sampled every few pixels of the output and interpolated.
+class CoarseGrid {
+public:
+    CoarseGrid(const SmoothField& field, int width, int height, int step)
+        : step_(step), columns_(width / step + 2), rows_(height / step + 2) {
+        values_.resize(static_cast<size_t>(columns_) * rows_);
+        for (int r = 0; r < rows_; ++r) {
+            for (int c = 0; c < columns_; ++c) values_[static_cast<size_t>(r) * columns_ + c] = field(c * step, r * step);
+        }
+    }
+    double operator()(int x, int y) const {
+        const int c = x / step_, r = y / step_;
+        const double fx = double(x - c * step_) / step_, fy = double(y - r * step_) / step_;
+        const double* v0 = &values_[static_cast<size_t>(r) * columns_ + c];
+        const double* v1 = v0 + columns_;
+        return (v0[0] * (1 - fx) + v0[1] * fx) * (1 - fy) + (v1[0] * (1 - fx) + v1[1] * fx) * fy;
+    }
+
+private:
+    int step_, columns_, rows_;
+    std::vector<double> values_;
+};
+
 double smoothStep(double edge0, double edge1, double x) {
     const double t = std::clamp((x - edge0) / (edge1 - edge0), 0.0, 1.0);
     return t * t * (3 - 2 * t);
@@ -264,9 +287,11 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
     const double background = rng.range(205, 245);
     const double noise = rng.range(5, 13);
     const double distortion = rng.range(2.0, 5.0);
-    const SmoothField distortX(rng, 3, 150, 320), distortY(rng, 3, 150, 320);
-    const SmoothField edge(rng, 4, 120, 260);
-    const SmoothField patches(rng, 5, 40, 120);
+    constexpr int kStep = 8;
+    const CoarseGrid distortX(SmoothField(rng, 3, 150, 320), width, height, kStep);
+    const CoarseGrid distortY(SmoothField(rng, 3, 150, 320), width, height, kStep);
+    const CoarseGrid edge(SmoothField(rng, 4, 120, 260), width, height, kStep);
+    const CoarseGrid patches(SmoothField(rng, 5, 40, 120), width, height, kStep);
     const double patchLevel = rng.range(0.3, 0.9);
 
     const double c = std::cos(rotation), s = std::sin(rotation);
@@ -286,15 +311,15 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
             double my = master.centreY - s * px + c * py;
             const double ex = (mx - master.centreX) / (master.radiusX * pressure);
             const double ey = (my - master.centreY - contactShiftY) / (master.radiusY * (0.5 + 0.5 * pressure));
-            const double reach = std::sqrt(ex * ex + ey * ey) * (1 + 0.035 * edge(mx, my));
+            const double reach = std::sqrt(ex * ex + ey * ey) * (1 + 0.035 * edge(u, v));
             const double contact = smoothStep(1.0, 0.86, reach);
             // Skin stretches more towards the rim of the contact area.
             const double stretch = distortion * (0.4 + 0.6 * std::min(1.0, reach));
-            mx += stretch * distortX(mx, my);
-            my += stretch * distortY(mx, my);
+            mx += stretch * distortX(u, v);
+            my += stretch * distortY(u, v);
             const double ridge = sample(mx, my);
             const double ink = std::clamp(0.5 - 1.4 * (ridge + dryness), 0.0, 1.0);
-            const double patch = 1 - 0.4 * smoothStep(patchLevel, patchLevel + 0.5, patches(mx, my));
+            const double patch = 1 - 0.4 * smoothStep(patchLevel, patchLevel + 0.5, patches(u, v));
             grey[static_cast<size_t>(v) * width + u] =
                 static_cast<float>(background - contrast * (background - 15) * ink * contact * patch);
         }
@@ -316,7 +341,9 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
                     weight += wgt;
                 }
             }
-            const double value = sum / weight + noise * rng.normal();
+            // Roughly normal noise: the sum of four uniforms has variance 1/3.
+            const double n = rng.uniform() + rng.uniform() + rng.uniform() + rng.uniform() - 2.0;
+            const double value = sum / weight + noise * 1.7320508 * n;
             image.pixels[static_cast<size_t>(y) * width + x] =
                 static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
         }
