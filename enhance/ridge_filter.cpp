@@ -67,8 +67,82 @@ void visitPixels(int32_t width, int32_t height, Border border, Inner inner) {
     }
 }
 
+// Splits [begin, end) into runs of pixels whose codes select the same table
+// row, and calls run(k, runBegin, runEnd) for each.
+template <typename Run>
+void forEachRun(const uint8_t* codes, const uint8_t* rowOfCode, int32_t begin, int32_t end, Run run) {
+    while (begin < end) {
+        const uint8_t k = rowOfCode[codes[begin]];
+        int32_t next = begin + 1;
+        while (next < end && rowOfCode[codes[next]] == k) ++next;
+        run(k, begin, next);
+        begin = next;
+    }
+}
+
 bool validSize(const Workspace& ws) {
     return ws.width >= 1 && ws.height >= 1 && ws.width <= kMaxWidth && ws.height <= kMaxHeight;
+}
+
+// The interior kernels: a run of pixels that share one table row, every
+// point of every line inside the image. Source and destination are distinct
+// planes.
+void meanAlongRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* o,
+                  int32_t begin, int32_t end) {
+    const uint8_t* p0 = source + o[0];
+    const uint8_t* p1 = source + o[1];
+    const uint8_t* p2 = source + o[2];
+    const uint8_t* p3 = source + o[3];
+    const uint8_t* p4 = source + o[4];
+    const uint8_t* p5 = source + o[5];
+    const uint8_t* p6 = source + o[6];
+    for (int32_t i = begin; i < end; ++i) {
+        const uint16_t sum = static_cast<uint16_t>(p0[i] + p1[i] + p2[i] + p3[i] + p4[i] + p5[i] + p6[i]);
+        destination[i] = static_cast<uint8_t>(sum / 7);
+    }
+}
+
+void sharpenAcrossRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* o,
+                      int32_t begin, int32_t end) {
+    const uint8_t* p0 = source + o[0];
+    const uint8_t* p1 = source + o[1];
+    const uint8_t* p2 = source + o[2];
+    const uint8_t* p3 = source + o[3];
+    const uint8_t* p4 = source + o[4];
+    const uint8_t* p5 = source + o[5];
+    const uint8_t* p6 = source + o[6];
+    for (int32_t i = begin; i < end; ++i) {
+        // -3 -1 3 9 3 -1 -3, within -2040..3825.
+        const int16_t sum = static_cast<int16_t>(3 * (p2[i] + p4[i] - p0[i] - p6[i]) + 9 * p3[i] - p1[i] - p5[i]);
+        int16_t mean = static_cast<int16_t>(sum / 7);
+        mean = mean < 0 ? 0 : mean;
+        mean = mean > 255 ? 255 : mean;
+        destination[i] = static_cast<uint8_t>(mean);
+    }
+}
+
+void binarizeRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* a,
+                 const int32_t* c, int32_t begin, int32_t end) {
+    const uint8_t* a0 = source + a[0];
+    const uint8_t* a1 = source + a[1];
+    const uint8_t* a2 = source + a[2];
+    const uint8_t* a4 = source + a[4];
+    const uint8_t* a5 = source + a[5];
+    const uint8_t* a6 = source + a[6];
+    const uint8_t* c0 = source + c[0];
+    const uint8_t* c1 = source + c[1];
+    const uint8_t* c2 = source + c[2];
+    const uint8_t* c4 = source + c[4];
+    const uint8_t* c5 = source + c[5];
+    const uint8_t* c6 = source + c[6];
+    for (int32_t i = begin; i < end; ++i) {
+        const uint8_t centre = source[i];
+        const uint16_t along =
+            static_cast<uint16_t>((2 * (a0[i] + a1[i] + a5[i] + a6[i]) + 3 * (a2[i] + a4[i]) + 4 * centre) / 18);
+        const uint16_t across = static_cast<uint16_t>((c0[i] + c1[i] + c2[i] + centre + c4[i] + c5[i] + c6[i]) / 7);
+        const bool ridge = (centre < 4) | (along < across);
+        destination[i] = static_cast<uint8_t>(ridge ? 0 : 255);
+    }
 }
 
 }  // namespace
@@ -91,12 +165,10 @@ void filterAlongRidges(Workspace& ws) {
                 clippedLineMean(image, width, height, x, y, kDirections.along[codes[i]], kFilterAlongWeights));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-            for (int32_t i = y * width + x0, end = y * width + x1; i < end; ++i) {
-                const int32_t* o = lines.offset[kDirections.along[codes[i]]];
-                const uint8_t* p = image + i;
-                const int32_t sum = p[o[0]] + p[o[1]] + p[o[2]] + p[o[3]] + p[o[4]] + p[o[5]] + p[o[6]];
-                smooth[i] = static_cast<uint8_t>(sum / 7);
-            }
+            forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
+                       [&](int32_t k, int32_t begin, int32_t end) {
+                           meanAlongRun(image, smooth, lines.offset[k], begin, end);
+                       });
         });
 
     // Across the ridge: sharpening of scratchPlane back into imagePlane.
@@ -108,13 +180,10 @@ void filterAlongRidges(Workspace& ws) {
                 clippedLineMean(smooth, width, height, x, y, kDirections.across[codes[i]], kFilterAcrossWeights));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-            for (int32_t i = y * width + x0, end = y * width + x1; i < end; ++i) {
-                const int32_t* o = lines.offset[kDirections.across[codes[i]]];
-                const uint8_t* p = smooth + i;
-                const int32_t sum = -3 * p[o[0]] - p[o[1]] + 3 * p[o[2]] + 9 * p[o[3]] + 3 * p[o[4]] - p[o[5]] -
-                                    3 * p[o[6]];
-                image[i] = clampByte(sum / 7);
-            }
+            forEachRun(codes, kDirections.across, y * width + x0, y * width + x1,
+                       [&](int32_t k, int32_t begin, int32_t end) {
+                           sharpenAcrossRun(smooth, image, lines.offset[k], begin, end);
+                       });
         });
 }
 
@@ -143,21 +212,10 @@ void binarizeRidges(Workspace& ws) {
             ridges[i] = along < across ? 0 : 255;
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-            for (int32_t i = y * width + x0, end = y * width + x1; i < end; ++i) {
-                const uint8_t* p = image + i;
-                if (p[0] < 4) {
-                    ridges[i] = 0;
-                    continue;
-                }
-                const uint8_t code = codes[i];
-                const int32_t* a = lines.offset[kDirections.along[code]];
-                const int32_t* c = lines.offset[kDirections.across[code]];
-                const int32_t along =
-                    (2 * p[a[0]] + 2 * p[a[1]] + 3 * p[a[2]] + 4 * p[a[3]] + 3 * p[a[4]] + 2 * p[a[5]] + 2 * p[a[6]]) /
-                    18;
-                const int32_t across = (p[c[0]] + p[c[1]] + p[c[2]] + p[c[3]] + p[c[4]] + p[c[5]] + p[c[6]]) / 7;
-                ridges[i] = along < across ? 0 : 255;
-            }
+            forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
+                       [&](int32_t k, int32_t begin, int32_t end) {
+                           binarizeRun(image, ridges, lines.offset[k], lines.offset[acrossIndex(k)], begin, end);
+                       });
         });
     std::memcpy(ws.imagePlane, ridges, static_cast<size_t>(width) * static_cast<size_t>(height));
 }

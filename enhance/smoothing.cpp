@@ -25,6 +25,53 @@ WindowSpan windowSpan(int32_t centre, int32_t radius, int32_t step, int32_t size
     return span;
 }
 
+// Exact division of a window sum by its number of samples through a table of
+// reciprocals: with m = ceil(2^32 / d), (s * m) >> 32 equals s / d for every
+// s <= 255 d as long as 255 d (d - 1) < 2^32, i.e. d <= kMaxTabledCount.
+constexpr int32_t kMaxTabledCount = 4096;
+
+// The 3 x 3 mean (radius 1, every sample), the smoothing of every image:
+// column sums of the rows inside, then three of them across; the divisor is
+// 3, 6 or 9 in the interior columns (1, 2 or 3 rows times 3 columns).
+template <int kRows>
+void meanOfColumnTriples(const uint16_t* __restrict columns, uint8_t* __restrict out, int32_t width) {
+    for (int32_t x = 1; x < width - 1; ++x)
+        out[x] = static_cast<uint8_t>((columns[x - 1] + columns[x] + columns[x + 1]) / (3 * kRows));
+}
+
+void boxMean3x3(const uint8_t* __restrict source, uint8_t* __restrict destination, int32_t width, int32_t height) {
+    uint16_t columns[kMaxWidth];
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = source + y * width;
+        const uint8_t* above = y > 0 ? row - width : nullptr;
+        const uint8_t* below = y + 1 < height ? row + width : nullptr;
+        int32_t rows = 1;
+        for (int32_t x = 0; x < width; ++x) columns[x] = row[x];
+        if (above) {
+            ++rows;
+            for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + above[x]);
+        }
+        if (below) {
+            ++rows;
+            for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + below[x]);
+        }
+        uint8_t* out = destination + y * width;
+        if (width == 1) {
+            out[0] = static_cast<uint8_t>(columns[0] / rows);
+            continue;
+        }
+        out[0] = static_cast<uint8_t>((columns[0] + columns[1]) / (2 * rows));
+        out[width - 1] = static_cast<uint8_t>((columns[width - 2] + columns[width - 1]) / (2 * rows));
+        if (rows == 3) {
+            meanOfColumnTriples<3>(columns, out, width);
+        } else if (rows == 2) {
+            meanOfColumnTriples<2>(columns, out, width);
+        } else {
+            meanOfColumnTriples<1>(columns, out, width);
+        }
+    }
+}
+
 }  // namespace
 
 // The window sum is separable: for each row a running vertical sum per column
@@ -40,6 +87,10 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
         return;
     }
     const int32_t step = sampling == 2 ? 2 : 1;
+    if (radius == 1 && step == 1) {
+        boxMean3x3(source, destination, width, height);
+        return;
+    }
     // Any radius past the image size is the same window, given its parity.
     const int32_t limit = kMaxWidth + 2;
     if (radius > limit) radius = limit + ((radius - limit) & 1);
@@ -47,7 +98,23 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
     int32_t columnSums[2][kMaxWidth];
     int32_t prefix[kMaxWidth];
     WindowSpan columnSpans[kMaxWidth];
-    for (int32_t x = 0; x < width; ++x) columnSpans[x] = windowSpan(x, radius, step, width);
+    int32_t widestColumns = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        columnSpans[x] = windowSpan(x, radius, step, width);
+        if (columnSpans[x].count > widestColumns) widestColumns = columnSpans[x].count;
+    }
+    int32_t tallestRows = 0;
+    for (int32_t y = 0; y < height && y <= radius + step; ++y) {
+        const int32_t rows = windowSpan(y, radius, step, height).count;
+        if (rows > tallestRows) tallestRows = rows;
+    }
+    const int32_t largestCount = widestColumns * tallestRows;
+    const bool tabled = largestCount <= kMaxTabledCount;
+    uint64_t reciprocal[kMaxTabledCount + 1];
+    if (tabled) {
+        reciprocal[0] = 0;  // an empty window gives 0
+        for (int32_t d = 1; d <= largestCount; ++d) reciprocal[d] = ((uint64_t{1} << 32) + d - 1) / d;
+    }
 
     for (int32_t y = 0; y < height; ++y) {
         int32_t* sums = columnSums[y % step];
@@ -75,6 +142,18 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
         for (int32_t x = 0; x < width; ++x) prefix[x] = sums[x] + (x >= step ? prefix[x - step] : 0);
 
         uint8_t* out = destination + y * width;
+        if (tabled) {
+            for (int32_t x = 0; x < width; ++x) {
+                const WindowSpan& span = columnSpans[x];
+                if (span.count == 0) {
+                    out[x] = 0;
+                    continue;
+                }
+                const int32_t sum = prefix[span.last] - (span.first >= step ? prefix[span.first - step] : 0);
+                out[x] = static_cast<uint8_t>((static_cast<uint64_t>(sum) * reciprocal[span.count * rowCount]) >> 32);
+            }
+            continue;
+        }
         for (int32_t x = 0; x < width; ++x) {
             const WindowSpan& span = columnSpans[x];
             const int32_t count = span.count * rowCount;
