@@ -9,7 +9,8 @@
 # Environment: ORVANE_LINUX_BUILD (Linux build dir to take the expected values
 # from, default build/release), ORVANE_WIN_BUILD (default build/win32),
 # ORVANE_DATA_DIR (real prints, default ../shared/data; without them the leg
-# runs on synthetic prints alone).
+# runs on synthetic prints alone), ORVANE_WIN_PRINTS_PER_FOLDER (real prints taken
+# from each folder, default 6).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -49,7 +50,7 @@ data_dir=${ORVANE_DATA_DIR:-$root/../shared/data}
 rm -rf "$cases"
 mkdir -p "$win_build"
 if [ -d "$data_dir" ]; then
-  "$writer" "$cases" "$data_dir"
+  "$writer" "$cases" "$data_dir" "${ORVANE_WIN_PRINTS_PER_FOLDER:-6}"
 else
   echo "no real prints at $data_dir: synthetic prints only"
   "$writer" "$cases"

@@ -3,7 +3,7 @@
 // data folder is present), inputs.txt, the expected lines of the shared call
 // sequence (expected.txt) and the stage images of its final extraction (diag/).
 //
-//   orvane_win_expected <case folder> [data folder]
+//   orvane_win_expected <case folder> [data folder [prints per folder]]
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,12 +122,13 @@ bool copyFile(const std::string& from, const std::string& to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s <case folder> [data folder]\n", argv[0]);
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: %s <case folder> [data folder [prints per folder]]\n", argv[0]);
         return 2;
     }
     const std::string caseDir = argv[1];
-    std::string dataDir = argc == 3 ? argv[2] : "";
+    std::string dataDir = argc >= 3 ? argv[2] : "";
+    const size_t perFolder = argc == 4 ? static_cast<size_t>(std::max(0, std::atoi(argv[3]))) : 3;
     if (!dataDir.empty() && dataDir[0] != '/') {
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) dataDir = std::string(cwd) + "/" + dataDir;
@@ -154,12 +155,12 @@ int main(int argc, char** argv) {
         inputs.push_back({name, "synthetic", name + ".bmp"});
     }
 
-    // A few real prints per sensor: the first three files of each folder.
+    // A few real prints per sensor: the first files of each folder.
     int realCount = 0;
     if (!dataDir.empty()) {
         for (const std::string& folder : listDir(dataDir, true)) {
             std::vector<std::string> files = listDir(dataDir + "/" + folder, false);
-            if (files.size() > 3) files.resize(3);
+            if (files.size() > perFolder) files.resize(perFolder);
             for (const std::string& file : files) {
                 const std::string name = "real_" + folder + "_" + file.substr(0, file.size() - 4);
                 if (!copyFile(dataDir + "/" + folder + "/" + file, name + ".bmp")) continue;
