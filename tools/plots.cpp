@@ -117,13 +117,16 @@ void histogramPanel(cairo_t* cr, const Box& b, const PlotSeries& s) {
 
 void detPanel(cairo_t* cr, const Box& b, const std::vector<PlotSeries>& series) {
     constexpr double kMinX = -4, kMinY = -3;  // log10 of the smallest FMR and FNMR shown
+    // Rates of 0 (and below the range) sit on a strip just inside the frame,
+    // so that a curve running along zero stays visible.
+    constexpr double kInset = 6;
     auto px = [&](double fmr) {
-        const double l = fmr > 0 ? std::max(kMinX, std::log10(fmr)) : kMinX;
-        return b.x + b.w * (l - kMinX) / -kMinX;
+        if (fmr <= 0 || std::log10(fmr) < kMinX) return b.x + kInset / 2;
+        return b.x + kInset + (b.w - kInset) * (std::log10(fmr) - kMinX) / -kMinX;
     };
     auto py = [&](double fnmr) {
-        const double l = fnmr > 0 ? std::max(kMinY, std::log10(fnmr)) : kMinY;
-        return b.y + b.h - b.h * (l - kMinY) / -kMinY;
+        if (fnmr <= 0 || std::log10(fnmr) < kMinY) return b.y + b.h - kInset / 2;
+        return b.y + b.h - kInset - (b.h - kInset) * (std::log10(fnmr) - kMinY) / -kMinY;
     };
     cairo_set_source_rgb(cr, 0.92, 0.92, 0.92);
     cairo_set_line_width(cr, 0.5);

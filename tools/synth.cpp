@@ -231,7 +231,7 @@ MasterPrint makeMasterPrint(uint32_t seed) {
     const float gain = static_cast<float>(1.6 / fitted);
 
     std::vector<float> current(static_cast<size_t>(w) * h, 0.0f), next(current.size(), 0.0f);
-    const int seeds = static_cast<int>(rng.range(12, 30));
+    const int seeds = static_cast<int>(rng.range(20, 45));
     for (int k = 0; k < seeds; ++k) {
         const double a = rng.range(0, 2 * kPi), r = std::sqrt(rng.uniform()) * 0.9;
         const int sx = static_cast<int>((m.centreX + r * m.radiusX * std::cos(a)) / 2);
@@ -278,20 +278,21 @@ MasterPrint makeMasterPrint(uint32_t seed) {
 
 GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, int height) {
     Random rng(seed);
-    const double rotation = std::clamp(rng.normal() * 0.14, -0.35, 0.35);
-    const double shiftX = rng.range(-0.08, 0.08) * width, shiftY = rng.range(-0.08, 0.08) * height;
-    const double pressure = rng.range(0.78, 1.0);
+    const double rotation = std::clamp(rng.normal() * 0.2, -0.5, 0.5);
+    const double shiftX = rng.range(-0.15, 0.15) * width, shiftY = rng.range(-0.13, 0.13) * height;
+    const double pressure = rng.range(0.7, 1.0);
     const double contactShiftY = rng.range(-25, 25);
-    const double dryness = rng.range(-0.3, 0.3);
+    const double dryness = rng.range(-0.4, 0.4);
     const double contrast = rng.range(0.55, 0.95);
     const double background = rng.range(205, 245);
-    const double noise = rng.range(5, 13);
-    const double distortion = rng.range(2.0, 5.0);
+    const double noise = rng.range(8, 22);
+    const double distortion = rng.range(4.0, 11.0);
     constexpr int kStep = 8;
     const CoarseGrid distortX(SmoothField(rng, 3, 150, 320), width, height, kStep);
     const CoarseGrid distortY(SmoothField(rng, 3, 150, 320), width, height, kStep);
     const CoarseGrid edge(SmoothField(rng, 4, 120, 260), width, height, kStep);
     const CoarseGrid patches(SmoothField(rng, 5, 40, 120), width, height, kStep);
+    const CoarseGrid wetness(SmoothField(rng, 5, 30, 90), width, height, kStep);
     const double patchLevel = rng.range(0.3, 0.9);
 
     const double c = std::cos(rotation), s = std::sin(rotation);
@@ -318,7 +319,7 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
             mx += stretch * distortX(u, v);
             my += stretch * distortY(u, v);
             const double ridge = sample(mx, my);
-            const double ink = std::clamp(0.5 - 1.4 * (ridge + dryness), 0.0, 1.0);
+            const double ink = std::clamp(0.5 - 1.4 * (ridge + dryness + 0.25 * wetness(u, v)), 0.0, 1.0);
             const double patch = 1 - 0.4 * smoothStep(patchLevel, patchLevel + 0.5, patches(u, v));
             grey[static_cast<size_t>(v) * width + u] =
                 static_cast<float>(background - contrast * (background - 15) * ink * contact * patch);
