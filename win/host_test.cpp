@@ -11,6 +11,8 @@
 // diag/.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,6 +31,55 @@ bool resolve(HMODULE dll, const char* name, Fn* fn) {
 }
 
 std::string diagnosticPath(const std::string& name) { return "c:\\" + name + ".bmp"; }
+
+}  // namespace
+
+// Calls fn(arg) with the stack pointer `offset` bytes short of a 16-byte
+// boundary at the call, as a host built by another compiler may leave it
+// (the 32-bit Windows convention promises 4-byte alignment only).
+extern "C" void callWithStackOffset(void (*fn)(void*), void* arg, int offset);
+asm(R"(
+    .text
+    .globl _callWithStackOffset
+_callWithStackOffset:
+    pushl %ebp
+    movl %esp, %ebp
+    movl 8(%ebp), %eax
+    movl 12(%ebp), %ecx
+    movl 16(%ebp), %edx
+    andl $-16, %esp
+    subl %edx, %esp
+    subl $12, %esp
+    pushl %ecx
+    call *%eax
+    movl %ebp, %esp
+    popl %ebp
+    ret
+)");
+
+namespace {
+
+// One print through the image and match exports on a misaligned stack. The
+// function itself keeps the stack as it finds it (nothing in it needs
+// alignment), so the exports see the same misalignment.
+struct MisalignedCall {
+    const Api* api;
+    const uint8_t* image;
+    int32_t width, height;
+    int32_t quality, extractCode, length, matchCode, score;
+    uint8_t featureTemplate[ORVANE_MAX_TEMPLATE_BYTES + 16];
+    uintptr_t stackPointer;
+};
+
+void runMisaligned(void* context) {
+    MisalignedCall& c = *static_cast<MisalignedCall*>(context);
+    uintptr_t sp;
+    asm volatile("movl %%esp, %0" : "=r"(sp));
+    c.stackPointer = sp;
+    c.api->getQuality(c.image, c.width, c.height, &c.quality);
+    c.extractCode = c.api->extract(c.width, c.height, c.image, 0, c.featureTemplate, &c.length);
+    c.matchCode = c.api->verifyMatch(c.featureTemplate, c.featureTemplate, &c.score, 0);
+}
 
 }  // namespace
 
@@ -104,6 +155,44 @@ int main(int argc, char** argv) {
                 ++diagnosticsCompared;
             }
         }
+    }
+
+    // Calls arriving with the stack 4, 8 or 12 bytes off a 16-byte boundary
+    // give the results of aligned ones (the first print that has a template).
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string prefix = "print " + inputs[i].name + " ";
+        const auto line = std::find_if(run.lines.begin(), run.lines.end(), [&](const std::string& l) {
+            return l.compare(0, prefix.size(), prefix) == 0 && l.compare(l.size() - 2, 2, " -") != 0;
+        });
+        if (line == run.lines.end()) continue;
+        int32_t w = 0, h = 0;
+        if (api.loadFinger(inputs[i].file.c_str(), nullptr, &w, &h) != 0) break;
+        std::vector<uint8_t> image(static_cast<size_t>(w) * h);
+        api.loadFinger(inputs[i].file.c_str(), image.data(), &w, &h);
+        int32_t selfScore = -1, length = 0, quality = -1;
+        uint8_t tpl[ORVANE_MAX_TEMPLATE_BYTES + 16];
+        api.extract(w, h, image.data(), 0, tpl, &length);
+        api.getQuality(image.data(), w, h, &quality);
+        api.verifyMatch(tpl, tpl, &selfScore, 0);
+        for (int offset : {4, 8, 12}) {
+            MisalignedCall c{};
+            c.api = &api;
+            c.image = image.data();
+            c.width = w;
+            c.height = h;
+            callWithStackOffset(runMisaligned, &c, offset);
+            const bool same = c.extractCode == 0 && c.length == length && c.quality == quality &&
+                              std::equal(tpl, tpl + length, c.featureTemplate) && c.matchCode == 0 &&
+                              c.score == selfScore;
+            if ((c.stackPointer & 15) == 0 || !same) {
+                std::fprintf(stderr, "FAIL: calls with the stack misaligned (sp %% 16 = %u) %s\n",
+                             static_cast<unsigned>(c.stackPointer & 15),
+                             same ? "found it aligned after all" : "gave other results");
+                ++failures;
+            }
+        }
+        std::printf("misaligned-stack calls checked on %s\n", inputs[i].name.c_str());
+        break;
     }
 
     size_t prints = 0, scores = 0, templates = 0;
