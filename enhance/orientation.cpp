@@ -116,7 +116,10 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
         int32_t rowLast = v + radius > lastRow ? lastRow : v + radius;
         const int32_t rowCount = rowFirst <= rowLast ? rowLast - rowFirst + 1 : 0;
 
-        int64_t sumM = 0, sumK = 0, sumL = 0;
+        // M stays below 2040 * 238 * 318 < 2^31; K and L need 64 bits for
+        // windows past the callers' radius 6.
+        int32_t sumM = 0;
+        int64_t sumK = 0, sumL = 0;
         if (radius >= 0) {
             for (int32_t p = 1; p <= radius && p <= lastColumn; ++p) {
                 sumM += columnM[p];
@@ -144,9 +147,10 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
             int32_t columnFirst = u - radius < 1 ? 1 : u - radius;
             int32_t columnLast = u + radius > lastColumn ? lastColumn : u + radius;
             const int32_t columnCount = columnFirst <= columnLast ? columnLast - columnFirst + 1 : 0;
-            int64_t n = static_cast<int64_t>(columnCount) * rowCount;
+            int32_t n = columnCount * rowCount;
             if (n == 0) n = 1;
-            int64_t strength = sumM / n;
+            // The floor of M / n, exact in double for integers below 2^31.
+            int32_t strength = static_cast<int32_t>(static_cast<double>(sumM) / static_cast<double>(n));
             if (strength > 255) strength = 255;
             const uint8_t s = static_cast<uint8_t>(strength);
             const uint8_t c = static_cast<uint8_t>(orientationCode(sumK, sumL));

@@ -154,6 +154,17 @@ TEST(EnhanceEquivalence, RidgeFiltersOnRandomCodes) {
         std::bernoulli_distribution dot(0.3);
         for (int32_t i = 0; i < ws->pixelCount; ++i) ws->imagePlane[i] = dot(rng) ? 0 : 255;
         EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise));
+        // Thin lines of many lengths, some crossing the mask's edges: passes
+        // up to the limit, shrinking from both ends.
+        std::memset(ws->imagePlane, 255, static_cast<size_t>(ws->pixelCount));
+        std::uniform_int_distribution<int32_t> column(0, size.width - 1), row(0, size.height - 1), length(1, 40);
+        for (int32_t line = 0; line < ws->pixelCount / 200 + 1; ++line) {
+            int32_t x = column(rng), y = row(rng);
+            const int32_t dx = line % 3 == 0 ? 1 : 0, dy = line % 3 == 1 ? 0 : 1;
+            for (int32_t i = length(rng); i > 0 && x < size.width && y < size.height; --i, x += dx, y += dy)
+                ws->imagePlane[y * size.width + x] = 0;
+        }
+        EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise));
     }
 }
 
