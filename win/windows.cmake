@@ -28,3 +28,8 @@ if(ORVANE_WIN_TESTS)
   enable_testing()
   add_subdirectory(${CMAKE_CURRENT_LIST_DIR} ${CMAKE_BINARY_DIR}/win)
 endif()
+
+# The export list ships beside the DLL and its import library (an MSVC host
+# makes its own import library from it with lib /def).
+add_custom_command(TARGET OrvaneCom POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_CURRENT_LIST_DIR}/OrvaneCom.def ${CMAKE_BINARY_DIR}/bin/)
