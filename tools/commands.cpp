@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "batch.h"
@@ -64,7 +65,17 @@ int runExtract(const Args& args) {
     const std::string debugDir = opt.value("--debug-dir");
     if (!output.empty() && inputs.size() > 1) throw UsageError("-o names one template; use --out-dir for several images");
     if (!debugDir.empty() && inputs.size() > 1) throw UsageError("--debug-dir takes a single image");
-    if (!outDir.empty()) makeFolder(outDir);
+    if (!outDir.empty()) {
+        std::map<std::string, std::string> byStem;
+        for (const std::string& in : inputs) {
+            auto [it, fresh] = byStem.emplace(fileStem(in), in);
+            if (!fresh) {
+                throw UsageError(it->second + " and " + in + " would both be saved as " + it->first +
+                                 ".tpl; extract them into separate folders");
+            }
+        }
+        makeFolder(outDir);
+    }
     const bool crop = opt.flag("--crop");
 
     std::vector<ExtractionOutcome> outcomes;
@@ -262,9 +273,9 @@ int runIdentify(const Args& args) {
         for (size_t i = 0; i < shown; ++i) {
             std::printf("%-5zu %7d  %s\n", i + 1, usable[i]->score, usable[i]->path.c_str());
         }
-        std::printf("searched %zu entries (%s search) in %.3f s: %.0f comparisons/s on %d threads",
-                    usable.size(), flag ? "quick" : "full", matchSeconds, rate,
-                    std::min(workerCount(), static_cast<int>(blocks)));
+        const int threads = std::min(workerCount(), static_cast<int>(blocks));
+        std::printf("searched %zu entries (%s search) in %.3f s: %.0f comparisons/s on %d thread%s",
+                    usable.size(), flag ? "quick" : "full", matchSeconds, rate, threads, threads == 1 ? "" : "s");
         if (images) std::printf("; gallery read in %.2f s", loadSeconds);
         std::printf("\n");
     }
