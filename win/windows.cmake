@@ -14,7 +14,8 @@ if(MINGW)
   target_compile_options(orvane_objects PRIVATE -mincoming-stack-boundary=2)
   target_compile_options(OrvaneCom PRIVATE -mincoming-stack-boundary=2)
   target_link_options(OrvaneCom PRIVATE -static-libgcc -static-libstdc++ -Wl,--no-undefined
-                      -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
+                      -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp
+                      $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 
 # The DLL and the test host side by side, so the host finds it like a
