@@ -30,12 +30,7 @@ const uint8_t ThinningTable[256] = {
 
 namespace {
 
-// Flags per pixel in the working memory: the pixel has to be tested again
-// in the next horizontal / vertical pass because something in its 3 x 3
-// neighbourhood changed since it was last tested there.
-constexpr uint8_t kRetestHorizontal = 1;
-constexpr uint8_t kRetestVertical = 2;
-
+constexpr int32_t kRowWords = (kMaxWidth + 63) / 64;
 constexpr int32_t kColumnWords = (kMaxHeight + 63) / 64;
 
 inline uint32_t neighbourCode(const uint8_t* c, int32_t w) {
@@ -45,143 +40,144 @@ inline uint32_t neighbourCode(const uint8_t* c, int32_t w) {
            static_cast<uint32_t>(c[-w] == 255) << 6 | static_cast<uint32_t>(c[1 - w] == 255) << 7;
 }
 
-inline int countTrailingZeros(uint32_t v) { return __builtin_ctz(v); }
 inline int countTrailingZeros64(uint64_t v) { return __builtin_ctzll(v); }
 
-// Candidates of a pass among the 16 pixels from `centre`: ridge (0) with a
-// background (255) pixel at `before` or `after` and, when `flags` is given,
-// the flag bit set. Bit i stands for pixel i.
+// Bits of the 16 pixels from `row` that are exactly 0.
 #if ORVANE_THIN_SSE2
-inline uint32_t candidateBits16(const uint8_t* centre, const uint8_t* before, const uint8_t* after,
-                                const uint8_t* flags, uint8_t flagBit) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i full = _mm_set1_epi8(static_cast<char>(0xFF));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(centre));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(before));
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(after));
-    __m128i m = _mm_and_si128(_mm_cmpeq_epi8(c, zero), _mm_or_si128(_mm_cmpeq_epi8(b, full), _mm_cmpeq_epi8(a, full)));
-    if (flags) {
-        const __m128i bit = _mm_set1_epi8(static_cast<char>(flagBit));
-        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags));
-        m = _mm_and_si128(m, _mm_cmpeq_epi8(_mm_and_si128(f, bit), bit));
-    }
-    return static_cast<uint32_t>(_mm_movemask_epi8(m));
+inline uint64_t ridgeBits16(const uint8_t* row) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
 }
 #else
-inline uint32_t candidateBits16(const uint8_t* centre, const uint8_t* before, const uint8_t* after,
-                                const uint8_t* flags, uint8_t flagBit) {
-    uint32_t bits = 0;
-    for (int i = 0; i < 16; ++i) {
-        const bool candidate = centre[i] == 0 && (before[i] == 255 || after[i] == 255) &&
-                               (!flags || (flags[i] & flagBit) != 0);
-        bits |= static_cast<uint32_t>(candidate) << i;
-    }
+inline uint64_t ridgeBits16(const uint8_t* row) {
+    uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i) bits |= static_cast<uint64_t>(row[i] == 0) << i;
     return bits;
 }
 #endif
 
+// The sequential scheme visits every pixel in every pass. A pixel whose 3 x 3
+// neighbourhood has not changed since its last visit in a pass of the same
+// direction gets the same answer as then: it is not deleted (a deleted pixel
+// is background and no longer a candidate). So only pixels beside a change
+// are visited again. The pending visits are kept as bits, by row for the
+// horizontal passes and by column for the vertical ones; a deletion marks its
+// neighbours that are not background in both. Marks for pixels still ahead in the current
+// pass are picked up in this pass, marks behind it in the next one.
 struct Thinner {
     uint8_t* plane;
-    uint8_t* flags;
     int32_t w;
     int32_t h;
     bool changed;
-    uint8_t rowDirty[kMaxHeight];
-    uint8_t columnDirty[kMaxWidth];
-    // Vertical-pass candidates, one bit per row, column by column.
-    uint64_t columnCandidates[kMaxWidth][kColumnWords];
+    uint64_t rowBits[kMaxHeight][kRowWords];
+    uint64_t columnBits[kMaxWidth][kColumnWords];
 
-    void erase(int32_t p, int32_t x, int32_t y) {
-        plane[p] = 255;
-        constexpr uint8_t both = kRetestHorizontal | kRetestVertical;
-        uint8_t* f = flags + p;
-        f[-w - 1] |= both;
-        f[-w] |= both;
-        f[-w + 1] |= both;
-        f[-1] |= both;
-        f[1] |= both;
-        f[w - 1] |= both;
-        f[w] |= both;
-        f[w + 1] |= both;
-        rowDirty[y - 1] = rowDirty[y] = rowDirty[y + 1] = 1;
-        columnDirty[x - 1] = columnDirty[x] = columnDirty[x + 1] = 1;
-        changed = true;
+    // Marks the neighbours of the deleted pixel (x, y) that are not
+    // background (bit clear in its neighbour code): only they can be
+    // candidates again.
+    void markAround(int32_t x, int32_t y, uint32_t code) {
+        // Neighbour code bits by row (weights 32, 64, 128 above; 8, 16 beside;
+        // 1, 2, 4 below), turned into 3-bit masks from x - 1.
+        const uint32_t above = ~((code >> 5) & 7u) & 7u;
+        const uint32_t beside = ~(((code >> 3) & 1u) | ((code >> 4) & 1u) << 2) & 5u;
+        const uint32_t below = ~(code & 7u) & 7u;
+        const uint32_t rowMask[3] = {above, beside, below};
+        const int32_t hx = x - 1;
+        const int32_t hWord = hx >> 6, hShift = hx & 63;
+        for (int32_t i = 0; i < 3; ++i) {
+            const uint64_t m = rowMask[i];
+            if (!m) continue;
+            rowBits[y - 1 + i][hWord] |= m << hShift;
+            if (hShift > 61) rowBits[y - 1 + i][hWord + 1] |= m >> (64 - hShift);
+        }
+        // The same by column: bit 0 is row y - 1.
+        const uint32_t left = (above & 1u) | (beside & 1u) << 1 | (below & 1u) << 2;
+        const uint32_t middle = (above >> 1 & 1u) | (below >> 1 & 1u) << 2;
+        const uint32_t right = (above >> 2 & 1u) | (beside >> 2 & 1u) << 1 | (below >> 2 & 1u) << 2;
+        const uint32_t columnMask[3] = {left, middle, right};
+        const int32_t vy = y - 1;
+        const int32_t vWord = vy >> 6, vShift = vy & 63;
+        for (int32_t i = 0; i < 3; ++i) {
+            const uint64_t m = columnMask[i];
+            if (!m) continue;
+            columnBits[x - 1 + i][vWord] |= m << vShift;
+            if (vShift > 61) columnBits[x - 1 + i][vWord + 1] |= m >> (64 - vShift);
+        }
     }
 
-    // Tests one candidate of a pass; true when it was deleted.
-    bool test(int32_t p, int32_t x, int32_t y, uint8_t flagBit) {
-        if (!(flags[p] & flagBit)) return false;
-        flags[p] = static_cast<uint8_t>(flags[p] & ~flagBit);
-        if (!ThinningTable[neighbourCode(plane + p, w)]) return false;
-        erase(p, x, y);
-        return true;
-    }
-
-    void horizontalPass() {
+    void start() {
+        std::memset(rowBits, 0, sizeof rowBits);
+        std::memset(columnBits, 0, sizeof columnBits);
         for (int32_t y = 1; y <= h - 2; ++y) {
-            if (!rowDirty[y]) continue;
-            rowDirty[y] = 0;
-            uint8_t* row = plane + y * w;
-            const uint8_t* frow = flags + y * w;
-            int32_t skip = -1;
-            int32_t x0 = 1;
-            // Candidacy of a pixel not yet visited cannot change during the
-            // pass (only a deletion of its left neighbour could, and then it
-            // is skipped), so each block's candidates are found up front.
-            for (; x0 + 16 <= w - 1; x0 += 16) {
-                uint32_t bits = candidateBits16(row + x0, row + x0 - 1, row + x0 + 1, frow + x0, kRetestHorizontal);
+            const uint8_t* row = plane + y * w;
+            int32_t x = 0;
+            for (; x + 16 <= w; x += 16) rowBits[y][x >> 6] |= ridgeBits16(row + x) << (x & 63);
+            for (; x < w; ++x) rowBits[y][x >> 6] |= static_cast<uint64_t>(row[x] == 0) << (x & 63);
+            for (int32_t word = 0; word < kRowWords; ++word) {
+                uint64_t bits = rowBits[y][word];
                 while (bits) {
-                    const int32_t x = x0 + countTrailingZeros(bits);
+                    const int32_t xx = word * 64 + countTrailingZeros64(bits);
                     bits &= bits - 1;
-                    if (x == skip) continue;
-                    if (test(y * w + x, x, y, kRetestHorizontal)) skip = x + 1;
+                    columnBits[xx][y >> 6] |= uint64_t{1} << (y & 63);
                 }
-            }
-            for (int32_t x = x0; x <= w - 2; ++x) {
-                if (x == skip) continue;
-                if (row[x] != 0 || (row[x - 1] != 255 && row[x + 1] != 255)) continue;
-                if (test(y * w + x, x, y, kRetestHorizontal)) skip = x + 1;
             }
         }
     }
 
-    void collectVerticalCandidates() {
-        std::memset(columnCandidates, 0, sizeof columnCandidates);
+
+    void horizontalPass() {
+        const int32_t words = (w + 63) >> 6;
         for (int32_t y = 1; y <= h - 2; ++y) {
-            const uint8_t* row = plane + y * w;
-            const uint64_t bit = uint64_t{1} << (y & 63);
-            const int32_t word = y >> 6;
-            int32_t x0 = 1;
-            for (; x0 + 16 <= w - 1; x0 += 16) {
-                uint32_t bits = candidateBits16(row + x0, row + x0 - w, row + x0 + w, nullptr, 0);
+            uint8_t* row = plane + y * w;
+            int32_t skip = -1;
+            for (int32_t word = 0; word < words; ++word) {
+                uint64_t bits = rowBits[y][word];
+                if (!bits) continue;
+                rowBits[y][word] = 0;
                 while (bits) {
-                    const int32_t x = x0 + countTrailingZeros(bits);
+                    const int32_t x = word * 64 + countTrailingZeros64(bits);
                     bits &= bits - 1;
-                    columnCandidates[x][word] |= bit;
+                    if (x < 1 || x > w - 2) continue;
+                    if (x == skip) {
+                        rowBits[y][word] |= uint64_t{1} << (x & 63);  // visited next pass
+                        continue;
+                    }
+                    if (row[x] != 0 || (row[x - 1] != 255 && row[x + 1] != 255)) continue;
+                    const uint32_t code = neighbourCode(row + x, w);
+                    if (!ThinningTable[code]) continue;
+                    row[x] = 255;
+                    markAround(x, y, code);
+                    changed = true;
+                    skip = x + 1;
                 }
-            }
-            for (int32_t x = x0; x <= w - 2; ++x) {
-                if (row[x] == 0 && (row[x - w] == 255 || row[x + w] == 255)) columnCandidates[x][word] |= bit;
             }
         }
     }
 
     void verticalPass() {
-        // As in the horizontal pass, candidacy is fixed at the start of the
-        // pass: it can change only through the deletion of the pixel above,
-        // after which the pixel is skipped.
-        collectVerticalCandidates();
+        const int32_t words = (h + 63) >> 6;
         for (int32_t x = 1; x <= w - 2; ++x) {
-            if (!columnDirty[x]) continue;
-            columnDirty[x] = 0;
             int32_t skip = -1;
-            for (int32_t word = 0; word < kColumnWords; ++word) {
-                uint64_t bits = columnCandidates[x][word];
+            for (int32_t word = 0; word < words; ++word) {
+                uint64_t bits = columnBits[x][word];
+                if (!bits) continue;
+                columnBits[x][word] = 0;
                 while (bits) {
                     const int32_t y = word * 64 + countTrailingZeros64(bits);
                     bits &= bits - 1;
-                    if (y == skip) continue;
-                    if (test(y * w + x, x, y, kRetestVertical)) skip = y + 1;
+                    if (y < 1 || y > h - 2) continue;
+                    if (y == skip) {
+                        columnBits[x][word] |= uint64_t{1} << (y & 63);
+                        continue;
+                    }
+                    const int32_t p = y * w + x;
+                    if (plane[p] != 0 || (plane[p + w] != 255 && plane[p - w] != 255)) continue;
+                    const uint32_t code = neighbourCode(plane + p, w);
+                    if (!ThinningTable[code]) continue;
+                    plane[p] = 255;
+                    markAround(x, y, code);
+                    changed = true;
+                    skip = y + 1;
                 }
             }
         }
@@ -194,23 +190,19 @@ int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height) 
     if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight || plane == ws.scratchPlane) return 0;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (width >= 3 && height >= 3) {
-        // The working copy of the plain scheme always equals the plane, so
-        // scratchPlane serves as the retest flags and receives the copy at
-        // the end.
         Thinner t;
         t.plane = plane;
-        t.flags = ws.scratchPlane;
         t.w = width;
         t.h = height;
-        std::memset(t.flags, kRetestHorizontal | kRetestVertical, bytes);
-        std::memset(t.rowDirty, 1, sizeof t.rowDirty);
-        std::memset(t.columnDirty, 1, sizeof t.columnDirty);
+        t.start();
         do {
             t.changed = false;
             t.horizontalPass();
             t.verticalPass();
         } while (t.changed);
     }
+    // The plain scheme writes every deletion to scratchPlane too; the copy
+    // leaves the same skeleton there.
     std::memcpy(ws.scratchPlane, plane, bytes);
     return 0;
 }

@@ -19,8 +19,8 @@ extern const uint8_t ThinningTable[256];
 // order and seeing its own earlier deletions, every ridge pixel beside the
 // background in the pass direction whose code the table marks, and skips the
 // pixel after each deletion. Repeats until an iteration deletes nothing.
-// scratchPlane of ws is used as working memory and holds a copy of the
-// skeleton on return; plane must not be scratchPlane. Returns 0.
+// On return scratchPlane of ws holds a copy of the skeleton; plane must not
+// be scratchPlane. Returns 0.
 int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height);
 
 // thinImage on imagePlane. Returns 0.
