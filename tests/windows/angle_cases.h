@@ -31,6 +31,35 @@
 #include "formats/minutia.h"
 #include "workspace/workspace.h"
 
+#include <type_traits>
+
+#ifdef ORVANE_ANGLES_ORIENTATION
+// The OrientationCode of gradient sums comes either from the plain function
+// or, in trees that have it, from the table-driven coder; both are declared
+// here and only the one whose class is complete is called.
+namespace orvane {
+class OrientationCoder;
+const OrientationCoder& orientationCoder();
+int32_t orientationCode(int64_t k, int64_t l);
+}  // namespace orvane
+
+namespace orvane_equality {
+template <typename T, typename = void>
+struct IsComplete : std::false_type {};
+template <typename T>
+struct IsComplete<T, decltype(void(sizeof(T)))> : std::true_type {};
+
+template <typename Coder = orvane::OrientationCoder>
+int32_t libraryOrientationCode(int64_t k, int64_t l) {
+    if constexpr (IsComplete<Coder>::value) {
+        return static_cast<const Coder&>(orvane::orientationCoder()).code(k, l);
+    } else {
+        return orvane::orientationCode(k, l);
+    }
+}
+}  // namespace orvane_equality
+#endif
+
 namespace orvane_equality {
 
 struct Fnv {
@@ -61,7 +90,7 @@ inline std::vector<std::string> angleLines() {
     // size of a 13 x 13 window of Sobel responses.
     Fnv codes;
     for (int64_t k = -300; k <= 300; ++k)
-        for (int64_t l = -300; l <= 300; ++l) codes.add(orvane::orientationCode(k, l));
+        for (int64_t l = -300; l <= 300; ++l) codes.add(libraryOrientationCode(k, l));
     uint64_t state = 88172645463325252ull;
     auto next = [&state] {
         state ^= state << 13;
@@ -73,7 +102,7 @@ inline std::vector<std::string> angleLines() {
         const int shift = static_cast<int>(next() % 20);
         const int64_t k = (static_cast<int64_t>(next() % 700000001ull) - 350000000) >> shift;
         const int64_t l = (static_cast<int64_t>(next() % 700000001ull) - 350000000) >> shift;
-        codes.add(orvane::orientationCode(k, l));
+        codes.add(libraryOrientationCode(k, l));
     }
     std::snprintf(buf, sizeof buf, "orientationCode %016llx", static_cast<unsigned long long>(codes.h));
     lines.push_back(buf);
