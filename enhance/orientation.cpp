@@ -81,6 +81,7 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
     if (radius < 0) radius = -1;  // an empty window
     if (radius > kMaxHalfWidth + 1) radius = kMaxHalfWidth + 1;  // the same as any larger one
 
+    const OrientationCoder& coder = orientationCoder();
     GradientRow ring[kGradientRing];
     GradientRow spare;
     const bool ringHoldsWindow = 2 * radius + 2 <= kGradientRing;
@@ -153,7 +154,7 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
             int32_t strength = static_cast<int32_t>(static_cast<double>(sumM) / static_cast<double>(n));
             if (strength > 255) strength = 255;
             const uint8_t s = static_cast<uint8_t>(strength);
-            const uint8_t c = static_cast<uint8_t>(orientationCode(sumK, sumL));
+            const uint8_t c = static_cast<uint8_t>(coder.code(sumK, sumL));
             strengthTop[2 * u] = s;
             strengthTop[2 * u + 1] = s;
             strengthTop[width + 2 * u] = s;

@@ -7,6 +7,7 @@
 
 #include "enhance/enhance.h"
 #include "enhance/images.h"
+#include "enhance/orientation_code.h"
 #include "enhance/reference.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
@@ -82,6 +83,37 @@ TEST(EnhanceEquivalence, BoxMeanForEveryRadiusAndSampling) {
                 *ws, [&](Workspace& w) { boxMean(w, w.maskPlane, w.scratchPlane, c.radius, c.sampling); },
                 [&](Workspace& w) { reference::boxMean(w, w.maskPlane, w.scratchPlane, copyRadius, c.sampling); }))
                 << "radius " << c.radius << " sampling " << c.sampling;
+        }
+    }
+}
+
+TEST(EnhanceEquivalence, OrientationCodeWithoutAtan2) {
+    // Random sums of every scale, vectors placed right at the steps of g
+    // (psi * 28.64789 + 0.5 crossing an integer, both branches), the axes and
+    // the extremes: the code must be the literal one everywhere.
+    const OrientationCoder& coder = orientationCoder();
+    std::mt19937_64 rng(42);
+    auto check = [&](int64_t k, int64_t l) {
+        ASSERT_EQ(coder.code(k, l), orientationCodeByAtan2(k, l)) << "K " << k << " L " << l;
+    };
+    for (int64_t magnitude : {int64_t{1}, int64_t{3}, int64_t{100}, int64_t{100000}, int64_t{352000000},
+                              int64_t{1} << 40, int64_t{1} << 53, int64_t{1} << 60}) {
+        std::uniform_int_distribution<int64_t> value(-magnitude, magnitude);
+        for (int i = 0; i < 200000; ++i) check(value(rng), value(rng));
+        for (int64_t a : {int64_t{0}, int64_t{1}, -int64_t{1}, magnitude, -magnitude})
+            for (int64_t b : {int64_t{0}, int64_t{1}, -int64_t{1}, magnitude, -magnitude}) check(a, b);
+    }
+    std::uniform_real_distribution<double> jitter(-2.0, 2.0);
+    for (int32_t j = 0; j <= 181; ++j) {
+        for (double shift : {0.0, -6.283186}) {
+            const double edge = (j - 0.5) / 28.64789 + shift;
+            for (double radius : {50.0, 1e4, 1e6, 3.5e8, 1e12, 1e15}) {
+                for (int i = 0; i < 40; ++i) {
+                    const int64_t k = static_cast<int64_t>(std::llround(radius * std::sin(edge) + jitter(rng)));
+                    const int64_t l = static_cast<int64_t>(std::llround(radius * std::cos(edge) + jitter(rng)));
+                    check(k, l);
+                }
+            }
         }
     }
 }
