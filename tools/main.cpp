@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "plots.h"
 
 using namespace orvane::cli;
 
@@ -105,6 +106,9 @@ int run(int argc, char** argv, std::string& commandName) {
 
 int main(int argc, char** argv) {
     std::string commandName;
+    struct Cleanup {
+        ~Cleanup() { releasePictureLibraries(); }
+    } cleanup;
     try {
         const int status = run(argc, argv, commandName);
         std::fflush(stdout);

@@ -2,6 +2,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,8 @@
 namespace orvane::cli {
 
 namespace {
+
+bool g_textDrawn = false;
 
 using SurfacePtr = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
 using ContextPtr = std::unique_ptr<cairo_t, void (*)(cairo_t*)>;
@@ -32,6 +35,7 @@ const Rgb kImpostor = {0.80, 0.15, 0.15};
 void setColour(cairo_t* cr, const Rgb& c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
 
 void text(cairo_t* cr, double x, double y, const std::string& s, double size, double alignX = 0) {
+    g_textDrawn = true;
     cairo_set_font_size(cr, size);
     cairo_text_extents_t ext;
     cairo_text_extents(cr, s.c_str(), &ext);
@@ -231,6 +235,14 @@ SurfacePtr makeSurface(const std::string& path, int width, int height, bool svg)
 }
 
 }  // namespace
+
+void releasePictureLibraries() {
+    if (!g_textDrawn) return;
+    // Font caches live until the process ends; leak checkers want them freed.
+    cairo_debug_reset_static_data();
+    FcFini();
+    g_textDrawn = false;
+}
 
 void drawEvaluationPlot(const std::string& path, const std::string& title, const std::vector<PlotSeries>& series) {
     if (series.empty()) return;

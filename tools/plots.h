@@ -26,4 +26,7 @@ void drawEvaluationPlot(const std::string& path, const std::string& title, const
 void drawMinutiaePicture(const std::string& path, const GreyImage& print, const GreyImage* skeleton,
                          const MinutiaSet& set, int scale);
 
+// Frees the font caches that drawing text filled; call once before exit.
+void releasePictureLibraries();
+
 }  // namespace orvane::cli
