@@ -25,10 +25,26 @@ WindowSpan windowSpan(int32_t centre, int32_t radius, int32_t step, int32_t size
     return span;
 }
 
-// Exact division of a window sum by its number of samples through a table of
-// reciprocals: with m = ceil(2^32 / d), (s * m) >> 32 equals s / d for every
-// s <= 255 d as long as 255 d (d - 1) < 2^32, i.e. d <= kMaxTabledCount.
-constexpr int32_t kMaxTabledCount = 4096;
+// Exact division of a window sum by its number of samples through
+// reciprocals: with m = ceil(2^23 / d), (s * m) >> 23 equals s / d for every
+// s <= 255 d as long as 255 d (d - 1) < 2^23, i.e. d <= kMaxTabledCount, and
+// s * m stays below 2^31.
+constexpr int32_t kMaxTabledCount = 181;
+constexpr int32_t kReciprocalShift = 23;
+
+uint32_t reciprocalOf(int32_t d) {
+    return static_cast<uint32_t>(((uint32_t{1} << kReciprocalShift) + static_cast<uint32_t>(d) - 1) / static_cast<uint32_t>(d));
+}
+
+// Means of the columns whose window lies wholly inside the row: sums of the
+// stride-step prefix, all with the same divisor.
+void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, int32_t begin, int32_t end,
+                     int32_t radius, int32_t step, uint32_t reciprocal) {
+    for (int32_t x = begin; x < end; ++x) {
+        const uint32_t sum = static_cast<uint32_t>(prefix[x + radius] - prefix[x - radius - step]);
+        out[x] = static_cast<uint8_t>((sum * reciprocal) >> kReciprocalShift);
+    }
+}
 
 // The 3 x 3 mean (radius 1, every sample), the smoothing of every image:
 // column sums of the rows inside, then three of them across; the divisor is
@@ -110,11 +126,15 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
     }
     const int32_t largestCount = widestColumns * tallestRows;
     const bool tabled = largestCount <= kMaxTabledCount;
-    uint64_t reciprocal[kMaxTabledCount + 1];
+    uint32_t reciprocal[kMaxTabledCount + 1];
     if (tabled) {
         reciprocal[0] = 0;  // an empty window gives 0
-        for (int32_t d = 1; d <= largestCount; ++d) reciprocal[d] = ((uint64_t{1} << 32) + d - 1) / d;
+        for (int32_t d = 1; d <= largestCount; ++d) reciprocal[d] = reciprocalOf(d);
     }
+    // Columns whose whole window is inside and whose prefix difference needs
+    // no test: radius + step <= x <= width - 1 - radius.
+    const int32_t fullBegin = radius + step;
+    const int32_t fullEnd = width - radius > fullBegin ? width - radius : fullBegin;
 
     for (int32_t y = 0; y < height; ++y) {
         int32_t* sums = columnSums[y % step];
@@ -139,19 +159,42 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
         }
         const int32_t rowCount = windowSpan(y, radius, step, height).count;
 
-        for (int32_t x = 0; x < width; ++x) prefix[x] = sums[x] + (x >= step ? prefix[x - step] : 0);
+        // Prefix over the columns of each parity (of every column for step 1),
+        // with the running totals kept in registers.
+        if (step == 2) {
+            int32_t even = 0, odd = 0;
+            int32_t x = 0;
+            for (; x + 1 < width; x += 2) {
+                even += sums[x];
+                odd += sums[x + 1];
+                prefix[x] = even;
+                prefix[x + 1] = odd;
+            }
+            if (x < width) prefix[x] = even + sums[x];
+        } else {
+            int32_t total = 0;
+            for (int32_t x = 0; x < width; ++x) prefix[x] = total += sums[x];
+        }
 
         uint8_t* out = destination + y * width;
         if (tabled) {
-            for (int32_t x = 0; x < width; ++x) {
+            auto edgeMean = [&](int32_t x) {
                 const WindowSpan& span = columnSpans[x];
                 if (span.count == 0) {
                     out[x] = 0;
-                    continue;
+                    return;
                 }
-                const int32_t sum = prefix[span.last] - (span.first >= step ? prefix[span.first - step] : 0);
-                out[x] = static_cast<uint8_t>((static_cast<uint64_t>(sum) * reciprocal[span.count * rowCount]) >> 32);
+                const uint32_t sum =
+                    static_cast<uint32_t>(prefix[span.last] - (span.first >= step ? prefix[span.first - step] : 0));
+                out[x] = static_cast<uint8_t>((sum * reciprocal[span.count * rowCount]) >> kReciprocalShift);
+            };
+            const int32_t begin = fullBegin < width ? fullBegin : width;
+            for (int32_t x = 0; x < begin; ++x) edgeMean(x);
+            if (fullEnd > fullBegin) {
+                fullWindowMeans(prefix, out, fullBegin, fullEnd, radius, step,
+                                reciprocal[columnSpans[fullBegin].count * rowCount]);
             }
+            for (int32_t x = fullEnd > begin ? fullEnd : begin; x < width; ++x) edgeMean(x);
             continue;
         }
         for (int32_t x = 0; x < width; ++x) {
