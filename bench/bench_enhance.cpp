@@ -128,11 +128,21 @@ void runInPlaceStage(benchmark::State& state) {
 
 void segment(Workspace& ws) { benchmark::DoNotOptimize(orvane::segmentForeground(ws, 12, 35)); }
 
-BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kSegmentation, segment)->Name("BM_SegmentForeground")->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kFilter, orvane::filterAlongRidges)->Name("BM_FilterAlongRidges")->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kBinarize, orvane::binarizeRidges)->Name("BM_BinarizeRidges")->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kNoise, orvane::removeBinaryNoise)->Name("BM_RemoveBinaryNoise")->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kMask, orvane::applyMask)->Name("BM_ApplyMask")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kSegmentation, segment)
+    ->Name("BM_SegmentForeground")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kFilter, orvane::filterAlongRidges)
+    ->Name("BM_FilterAlongRidges")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kBinarize, orvane::binarizeRidges)
+    ->Name("BM_BinarizeRidges")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kNoise, orvane::removeBinaryNoise)
+    ->Name("BM_RemoveBinaryNoise")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kMask, orvane::applyMask)
+    ->Name("BM_ApplyMask")
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_MeasureQuality(benchmark::State& state) {
     std::unique_ptr<Workspace> ws(new Workspace());

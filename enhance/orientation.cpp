@@ -26,7 +26,8 @@ void sobelRow(const uint8_t* half, int32_t halfWidth, int32_t q, GradientRow& ou
     const uint8_t* row = above + halfWidth;
     const uint8_t* below = row + halfWidth;
     for (int32_t p = 1; p <= halfWidth - 2; ++p) {
-        const int32_t gx = (above[p + 1] + 2 * row[p + 1] + below[p + 1]) - (above[p - 1] + 2 * row[p - 1] + below[p - 1]);
+        const int32_t gx =
+            (above[p + 1] + 2 * row[p + 1] + below[p + 1]) - (above[p - 1] + 2 * row[p - 1] + below[p - 1]);
         const int32_t gy = (below[p - 1] + 2 * below[p] + below[p + 1]) - (above[p - 1] + 2 * above[p] + above[p + 1]);
         out.gx[p] = static_cast<int16_t>(gx);
         out.gy[p] = static_cast<int16_t>(gy);

@@ -29,7 +29,8 @@ struct LineOffsets {
     int32_t offset[12][7];
     explicit LineOffsets(int32_t width) {
         for (int32_t k = 0; k < 12; ++k)
-            for (int32_t i = 0; i < 7; ++i) offset[k][i] = DirectionLineTable[k][i][1] * width + DirectionLineTable[k][i][0];
+            for (int32_t i = 0; i < 7; ++i)
+                offset[k][i] = DirectionLineTable[k][i][1] * width + DirectionLineTable[k][i][0];
     }
 };
 

@@ -33,7 +33,8 @@ constexpr int32_t kMaxTabledCount = 181;
 constexpr int32_t kReciprocalShift = 23;
 
 uint32_t reciprocalOf(int32_t d) {
-    return static_cast<uint32_t>(((uint32_t{1} << kReciprocalShift) + static_cast<uint32_t>(d) - 1) / static_cast<uint32_t>(d));
+    const uint32_t divisor = static_cast<uint32_t>(d);
+    return ((uint32_t{1} << kReciprocalShift) + divisor - 1) / divisor;
 }
 
 // Means of the columns whose window lies wholly inside the row: sums of the

@@ -16,6 +16,8 @@ namespace {
 
 using test::Size;
 
+constexpr double kPi = 3.14159265358979323846;
+
 std::unique_ptr<Workspace> workspaceOf(Size size, uint8_t fill = 0) {
     auto ws = test::makeWorkspace();
     test::setSize(*ws, size);
@@ -124,7 +126,7 @@ std::unique_ptr<Workspace> stripes(int32_t a, int32_t b) {
     for (int32_t q = 0; q < halfHeight; ++q)
         for (int32_t p = 0; p < halfWidth; ++p)
             ws->scratchPlane[q * halfWidth + p] =
-                static_cast<uint8_t>(128 + std::lround(90 * std::sin((a * p + b * q) * 2 * M_PI / 7)));
+                static_cast<uint8_t>(128 + std::lround(90 * std::sin((a * p + b * q) * 2 * kPi / 7)));
     return ws;
 }
 
@@ -269,7 +271,7 @@ TEST(DirectionLines, TableFollowsItsRule) {
         for (int32_t i = 0; i < 7; ++i) {
             const int32_t t = i - 3;
             const int32_t base = k <= 6 ? k : 12 - k;
-            const double angle = base * 15.0 * M_PI / 180.0;
+            const double angle = base * 15.0 * kPi / 180.0;
             int32_t dx, dy;
             if (base <= 3) {
                 dx = t;
