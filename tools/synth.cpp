@@ -105,21 +105,21 @@ struct Singularity {
 class OrientationModel {
 public:
     OrientationModel(Random& rng, double cx, double cy, double rx, double ry)
-        : cx_(cx), cy_(cy), rx_(rx), ry_(ry), wobble_(rng, 4, 180, 420) {
+        : cx_(cx), cy_(cy), rx_(rx), ry_(ry), wobble_(rng, 5, 120, 320) {
         const double kind = rng.uniform();
-        const double coreX = cx + rng.normal() * 12;
-        const double coreY = cy - 0.15 * ry + rng.normal() * 18;
+        const double coreX = cx + rng.normal() * 22;
+        const double coreY = cy - 0.15 * ry + rng.normal() * 28;
         if (kind < 0.62) {  // loop, opening to the left or right
             const double side = rng.chance(0.5) ? 1 : -1;
             cores_.push_back({coreX, coreY});
-            deltas_.push_back({coreX + side * rng.range(55, 95), coreY + rng.range(85, 130)});
+            deltas_.push_back({coreX + side * rng.range(40, 120), coreY + rng.range(70, 150)});
         } else if (kind < 0.90) {  // whorl: two cores, two deltas
             const double tilt = rng.normal() * 0.35;
             const double half = rng.range(10, 22);
             cores_.push_back({coreX - half * std::sin(tilt), coreY - half * std::cos(tilt)});
             cores_.push_back({coreX + half * std::sin(tilt), coreY + half * std::cos(tilt)});
-            deltas_.push_back({coreX - rng.range(75, 110), coreY + rng.range(80, 120)});
-            deltas_.push_back({coreX + rng.range(75, 110), coreY + rng.range(80, 120)});
+            deltas_.push_back({coreX - rng.range(60, 130), coreY + rng.range(60, 140)});
+            deltas_.push_back({coreX + rng.range(60, 130), coreY + rng.range(60, 140)});
         } else if (kind < 0.95) {  // tented arch
             cores_.push_back({coreX, coreY});
             deltas_.push_back({coreX + rng.normal() * 6, coreY + rng.range(55, 75)});
@@ -129,10 +129,15 @@ public:
             archWidth_ = rng.range(70, 100);
         }
         wobbleAmount_ = rng.range(0.05, 0.12);
+        // The finger lies turned on the pad by a few degrees.
+        turn_ = rng.normal() * 0.15;
     }
 
-    double operator()(double x, double y) const {
-        double theta = 0;
+    double operator()(double px, double py) const {
+        const double c = std::cos(turn_), s = std::sin(turn_);
+        const double x = cx_ + c * (px - cx_) + s * (py - cy_);
+        const double y = cy_ - s * (px - cx_) + c * (py - cy_);
+        double theta = turn_;
         if (arch_) {
             const double h = std::max(6.0, archHeight_ * (0.6 + 0.8 * (cy_ - y) / ry_));
             const double u = (x - cx_) / archWidth_;
@@ -142,7 +147,7 @@ public:
             for (const Singularity& c : cores_) theta += 0.5 * std::atan2(y - c.y, x - c.x);
             for (const Singularity& d : deltas_) theta -= 0.5 * std::atan2(y - d.y, x - d.x);
         }
-        return theta + wobbleAmount_ * wobble_(x, y);
+        return theta + wobbleAmount_ * wobble_(px, py);
     }
 
 private:
@@ -152,16 +157,17 @@ private:
     double archHeight_ = 0, archWidth_ = 0;
     SmoothField wobble_;
     double wobbleAmount_ = 0;
+    double turn_ = 0;
 };
 
 constexpr int kOrientationBins = 36;
-constexpr int kKernelRadius = 5;
+constexpr int kKernelRadius = 7;
 constexpr int kKernelSide = 2 * kKernelRadius + 1;
 
 // Oriented Gabor kernels, one per orientation bin, with no response to a flat image.
 std::vector<float> makeKernels(double period) {
     std::vector<float> kernels(static_cast<size_t>(kOrientationBins) * kKernelSide * kKernelSide);
-    const double sigmaAlong = 3.2, sigmaAcross = 0.36 * period;
+    const double sigmaAlong = 4.5, sigmaAcross = 0.36 * period;
     for (int b = 0; b < kOrientationBins; ++b) {
         const double theta = kPi * b / kOrientationBins;
         const double c = std::cos(theta), s = std::sin(theta);
@@ -231,6 +237,11 @@ MasterPrint makeMasterPrint(uint32_t seed) {
     const float gain = static_cast<float>(1.6 / fitted);
 
     std::vector<float> current(static_cast<size_t>(w) * h, 0.0f), next(current.size(), 0.0f);
+    // A faint noise floor beside the seeds: more places where ridges meet.
+    const double floor = rng.range(0.2, 0.3);
+    for (size_t i = 0; i < current.size(); ++i) {
+        if (active[i]) current[i] = static_cast<float>(floor * (rng.uniform() * 2 - 1));
+    }
     const int seeds = static_cast<int>(rng.range(20, 45));
     for (int k = 0; k < seeds; ++k) {
         const double a = rng.range(0, 2 * kPi), r = std::sqrt(rng.uniform()) * 0.9;
@@ -282,7 +293,7 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
     const double shiftX = rng.range(-0.15, 0.15) * width, shiftY = rng.range(-0.13, 0.13) * height;
     const double pressure = rng.range(0.7, 1.0);
     const double contactShiftY = rng.range(-25, 25);
-    const double dryness = rng.range(-0.4, 0.4);
+    const double dryness = rng.range(-0.22, 0.38);
     const double contrast = rng.range(0.55, 0.95);
     const double background = rng.range(205, 245);
     const double noise = rng.range(8, 22);
@@ -290,7 +301,7 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
     constexpr int kStep = 8;
     const CoarseGrid distortX(SmoothField(rng, 3, 150, 320), width, height, kStep);
     const CoarseGrid distortY(SmoothField(rng, 3, 150, 320), width, height, kStep);
-    const CoarseGrid edge(SmoothField(rng, 4, 120, 260), width, height, kStep);
+    const CoarseGrid edge(SmoothField(rng, 5, 90, 200), width, height, kStep);
     const CoarseGrid patches(SmoothField(rng, 5, 40, 120), width, height, kStep);
     const CoarseGrid wetness(SmoothField(rng, 5, 30, 90), width, height, kStep);
     const double patchLevel = rng.range(0.3, 0.9);
@@ -312,14 +323,14 @@ GreyImage makeImpression(const MasterPrint& master, uint32_t seed, int width, in
             double my = master.centreY - s * px + c * py;
             const double ex = (mx - master.centreX) / (master.radiusX * pressure);
             const double ey = (my - master.centreY - contactShiftY) / (master.radiusY * (0.5 + 0.5 * pressure));
-            const double reach = std::sqrt(ex * ex + ey * ey) * (1 + 0.035 * edge(u, v));
+            const double reach = std::sqrt(ex * ex + ey * ey) * (1 + 0.06 * edge(u, v));
             const double contact = smoothStep(1.0, 0.86, reach);
             // Skin stretches more towards the rim of the contact area.
             const double stretch = distortion * (0.4 + 0.6 * std::min(1.0, reach));
             mx += stretch * distortX(u, v);
             my += stretch * distortY(u, v);
             const double ridge = sample(mx, my);
-            const double ink = std::clamp(0.5 - 1.4 * (ridge + dryness + 0.25 * wetness(u, v)), 0.0, 1.0);
+            const double ink = std::clamp(0.5 - 1.4 * (ridge + dryness + 0.18 * wetness(u, v)), 0.0, 1.0);
             const double patch = 1 - 0.4 * smoothStep(patchLevel, patchLevel + 0.5, patches(u, v));
             grey[static_cast<size_t>(v) * width + u] =
                 static_cast<float>(background - contrast * (background - 15) * ink * contact * patch);
