@@ -159,22 +159,21 @@ void detPanel(cairo_t* cr, const Box& b, const std::vector<PlotSeries>& series) 
         const std::vector<DetPoint> curve = detCurve(series[i].genuine, series[i].impostor);
         setColour(cr, kSeriesColours[i % 3]);
         cairo_set_line_width(cr, 2);
-        bool first = true;
-        // Staircase through the operating points.
-        double lastX = 0, lastY = 0;
-        for (const DetPoint& p : curve) {
-            const double x = px(p.fmr), y = py(p.fnmr);
-            if (first) {
-                cairo_move_to(cr, x, y);
-                first = false;
-            } else {
-                cairo_line_to(cr, x, lastY);
-                cairo_line_to(cr, x, y);
+        // Straight (linear-scale) segments between the operating points, the
+        // same interpolation the equal error rate uses; on log axes they bend.
+        for (size_t k = 0; k < curve.size(); ++k) {
+            const DetPoint& p = curve[k];
+            if (k == 0) {
+                cairo_move_to(cr, px(p.fmr), py(p.fnmr));
+                continue;
             }
-            lastX = x;
-            lastY = y;
+            const DetPoint& q = curve[k - 1];
+            constexpr int kPieces = 24;
+            for (int piece = 1; piece <= kPieces; ++piece) {
+                const double a = double(piece) / kPieces;
+                cairo_line_to(cr, px(q.fmr + a * (p.fmr - q.fmr)), py(q.fnmr + a * (p.fnmr - q.fnmr)));
+            }
         }
-        (void)lastX;
         cairo_stroke(cr);
     }
     cairo_restore(cr);
