@@ -5,6 +5,7 @@
 
 #include "formats/feature_template.h"
 #include "match/align.h"
+#include "match/anchor_bound.h"
 #include "match/match_internal.h"
 #include "workspace/numeric.h"
 
@@ -205,10 +206,7 @@ namespace {
 
 // The probe set in the form the search reads it.
 struct PreparedProbe {
-    int32_t count;
-    int32_t x[kMaxMinutiae];
-    int32_t y[kMaxMinutiae];
-    int32_t direction[kMaxMinutiae];
+    MinutiaArrays set;
     double xd[kMaxMinutiae];
     double yd[kMaxMinutiae];
     int32_t ring[kMaxMinutiae][4];
@@ -217,21 +215,34 @@ struct PreparedProbe {
 void prepareProbe(const MinutiaSet& probe, const PreparedReference& ref, PreparedProbe& prepared,
                   AlignedView& view, bool quick) {
     const int32_t count = clampCount(probe.count);
-    prepared.count = count;
+    prepared.set.count = count;
     view.count = count;
     for (int32_t j = 0; j < count; ++j) {
         const Minutia& m = probe.minutiae[j];
-        prepared.x[j] = clampCoordinate(m.x);
-        prepared.y[j] = clampCoordinate(m.y);
-        prepared.direction[j] = normalDirection(m.direction);
-        prepared.xd[j] = prepared.x[j];
-        prepared.yd[j] = prepared.y[j];
+        prepared.set.x[j] = clampCoordinate(m.x);
+        prepared.set.y[j] = clampCoordinate(m.y);
+        prepared.set.direction[j] = normalDirection(m.direction);
+        prepared.set.kind[j] = m.kind;
+        prepared.xd[j] = prepared.set.x[j];
+        prepared.yd[j] = prepared.set.y[j];
         if (quick) ringQuantities(m, prepared.ring[j]);
         uint64_t same = 0;
         for (int32_t i = 0; i < ref.count; ++i) same |= static_cast<uint64_t>(ref.kind[i] == m.kind) << i;
         view.sameKind[j] = same;
     }
 }
+
+constexpr int32_t kQuickDirectScorings = 64;
+
+inline int32_t popCount(uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
+// Largest score an anchor with at most n pairs can reach (at most 20 per pair).
+inline int32_t scoreBound(int32_t n, int32_t divisor) { return n * 20 * n * 240 / divisor; }
 
 void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, MatchResult& best, bool quick) {
     best = MatchResult{0, 0, 0, 0, 0};
@@ -240,20 +251,51 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
     PreparedProbe probe;
     AlignedView view;
     prepareProbe(probeSet, ref, probe, view, quick);
-    const int32_t nP = probe.count;
+    const int32_t nP = probe.set.count;
     const int32_t nR = ref.count;
     if (nP == 0 || nR == 0) return;
+    const int32_t divisor = (nP + nR) * (nP + nR);
 
+    MinutiaArrays refArrays;
+    refArrays.count = nR;
+    std::memcpy(refArrays.x, ref.x, sizeof(int32_t) * static_cast<size_t>(nR));
+    std::memcpy(refArrays.y, ref.y, sizeof(int32_t) * static_cast<size_t>(nR));
+    std::memcpy(refArrays.direction, ref.direction, sizeof(int32_t) * static_cast<size_t>(nR));
+    std::memcpy(refArrays.kind, ref.kind, sizeof(int32_t) * static_cast<size_t>(nR));
+    // The pair bound costs a grid over the probe pairs and a look-up per
+    // reference minutia; the quick search, which a genuine pair ends within a
+    // few anchors, takes it only after that many full scorings.
+    ProbePairGrid grid;
+    bool gridReady = false;
+    int32_t directScorings = quick ? kQuickDirectScorings : 0;
+
+    uint64_t row[kMaxMinutiae];
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
         int32_t referenceRing[4] = {-1, -1, -1, -1};
         if (quick) ringQuantities(referenceSet.minutiae[r], referenceRing);
+        bool rowsReady = false;
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], referenceRing)) continue;
-            const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
-            const int32_t shiftX = ref.x[r] - probe.x[p];
-            const int32_t shiftY = ref.y[r] - probe.y[p];
+            if (directScorings > 0) {
+                --directScorings;
+            } else {
+                if (!gridReady) {
+                    buildProbePairGrid(probe.set, grid);
+                    gridReady = true;
+                }
+                if (!rowsReady) {
+                    anchorRows(grid, refArrays, r, quick, row);
+                    rowsReady = true;
+                }
+                const int32_t pairBound = popCount(row[p] | (uint64_t{1} << p));
+                if (scoreBound(pairBound, divisor) <= best.score) continue;
+            }
+
+            const int32_t rotation = turnAngle(probe.set.direction[p], ref.direction[r]);
+            const int32_t shiftX = ref.x[r] - probe.set.x[p];
+            const int32_t shiftY = ref.y[r] - probe.set.y[p];
             double c = 0.0;
             double s = 0.0;
             rotationCosSin(rotation, c, s);
@@ -266,7 +308,7 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
                 const double v = probe.yd[j] - yc;
                 view.x[j] = static_cast<int32_t>(u * c + xc - v * s + sx + 0.5);
                 view.y[j] = static_cast<int32_t>(v * c + u * s + sy + yc + 0.5);
-                view.direction[j] = probe.direction[j] + rotation;
+                view.direction[j] = probe.set.direction[j] + rotation;
             }
             const PairScore scored = scorePrepared(ref, view, quick);
             if (scored.score > best.score) {

@@ -1,3 +1,4 @@
 target_sources(orvane_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/align.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/anchor_bound.cpp
   ${CMAKE_CURRENT_LIST_DIR}/matcher.cpp)
