@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
 
 namespace orvane {
@@ -25,50 +26,49 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
     };
 
     for (int32_t y = 1; y <= h - 2; ++y) {
-        uint8_t* row = plane + y * w;
-        int32_t x = 1;
-        while (x <= w - 2) {
-            // Jump to the next ridge pixel of the row.
-            const void* hit = std::memchr(row + x, kRidge, static_cast<size_t>(w - 1 - x));
-            if (!hit) break;
-            x = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - row);
-            const int32_t p = y * w + x;
-            ++x;
+        for (int32_t x0 = 1; x0 <= w - 2; x0 += 64) {
+            const int32_t span = w - 1 - x0 < 64 ? w - 1 - x0 : 64;
+            // Pixels erased ahead of the scan are tested again below; no
+            // pixel turns into ridge.
+            uint64_t ridge = zeroBits(plane + y * w + x0, span);
+            while (ridge) {
+                const int32_t x = x0 + __builtin_ctzll(ridge);
+                ridge &= ridge - 1;
+                const int32_t p = y * w + x;
+                if (plane[p] != kRidge) continue;
 
-            int32_t count = 0;
-            int32_t first = kNoPixel;
-            for (int32_t i = 0; i < 8; ++i) {
-                if (plane[p + offsets[i]] == kRidge) {
-                    if (count == 0) first = p + offsets[i];
-                    ++count;
+                uint32_t neighbours = 0;  // bit i: ring position i is ridge
+                for (int32_t i = 0; i < 8; ++i)
+                    neighbours |= static_cast<uint32_t>(plane[p + offsets[i]] == kRidge) << i;
+                const int32_t count = __builtin_popcount(neighbours);
+                const int32_t first = count ? p + offsets[__builtin_ctz(neighbours)] : kNoPixel;
+                if (count == 0) {
+                    plane[p] = kBackground;
+                    continue;
                 }
-            }
-            if (count == 0) {
-                plane[p] = kBackground;
-                continue;
-            }
-            if (count != 1 || maxPieceLength < 1) continue;
+                if (count != 1 || maxPieceLength < 1) continue;
 
-            int32_t length = 0;
-            piece[length++] = p;
-            int32_t prev = p;
-            int32_t cur = first;
-            int32_t advances = 0;
-            for (;;) {
-                if (onBorder(cur)) {
+                int32_t length = 0;
+                piece[length++] = p;
+                int32_t prev = p;
+                int32_t cur = first;
+                int32_t advances = 0;
+                for (;;) {
+                    if (onBorder(cur)) {
+                        piece[length++] = cur;
+                        break;
+                    }
+                    if (isBifurcationPixel(ws, cur)) break;
                     piece[length++] = cur;
-                    break;
+                    int32_t next;
+                    if (nextRidgePixel(ws, cur, prev, next) != 0) break;
+                    prev = cur;
+                    cur = next;
+                    if (++advances == maxPieceLength) break;
                 }
-                if (isBifurcationPixel(ws, cur)) break;
-                piece[length++] = cur;
-                int32_t next;
-                if (nextRidgePixel(ws, cur, prev, next) != 0) break;
-                prev = cur;
-                cur = next;
-                if (++advances == maxPieceLength) break;
-            }
-            if (length <= maxPieceLength) {
-                for (int32_t i = 0; i < length; ++i) plane[piece[i]] = kBackground;
+                if (length <= maxPieceLength) {
+                    for (int32_t i = 0; i < length; ++i) plane[piece[i]] = kBackground;
+                }
             }
         }
     }

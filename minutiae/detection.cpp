@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "minutiae/description.h"
+#include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
 #include "workspace/numeric.h"
 
@@ -16,9 +17,9 @@
 namespace orvane {
 
 const int8_t OrientationCircle[28][2] = {
-    {-5, 0}, {-5, 1},  {-5, 2},  {-4, 3},  {-3, 4},  {-2, 5},  {-1, 5},  {0, 5},   {1, 5},   {2, 5},
-    {3, 4},  {4, 3},   {5, 2},   {5, 1},   {5, 0},   {5, -1},  {5, -2},  {4, -3},  {3, -4},  {2, -5},
-    {1, -5}, {0, -5},  {-1, -5}, {-2, -5}, {-3, -4}, {-4, -3}, {-5, -2}, {-5, -1},
+    {-5, 0}, {-5, 1}, {-5, 2},  {-4, 3},  {-3, 4},  {-2, 5},  {-1, 5},  {0, 5},   {1, 5},  {2, 5},
+    {3, 4},  {4, 3},  {5, 2},   {5, 1},   {5, 0},   {5, -1},  {5, -2},  {4, -3},  {3, -4}, {2, -5},
+    {1, -5}, {0, -5}, {-1, -5}, {-2, -5}, {-3, -4}, {-4, -3}, {-5, -2}, {-5, -1},
 };
 
 int32_t circleVariation(const Workspace& ws, int32_t x, int32_t y) {
@@ -63,28 +64,28 @@ int32_t scanCandidates(const Workspace& ws, CandidateList& endings, CandidateLis
     bifurcations.count = 0;
     const int32_t w = ws.width;
     for (int32_t y = kScanMargin; y < ws.height - kScanMargin; ++y) {
-        const uint8_t* row = ws.imagePlane + y * w;
-        int32_t x = kScanMargin;
-        while (x < w - kScanMargin) {
-            const void* hit = std::memchr(row + x, kRidge, static_cast<size_t>(w - kScanMargin - x));
-            if (!hit) break;
-            x = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - row);
-            const int32_t p = y * w + x;
-            const int32_t cx = x++;
-            CandidateList* list;
-            const int32_t crossings = crossingSum(ws, p);
-            if (crossings == 1530) {
-                list = &bifurcations;
-            } else if (crossings == 510) {
-                list = &endings;
-            } else {
-                continue;
+        for (int32_t x0 = kScanMargin; x0 < w - kScanMargin; x0 += 64) {
+            const int32_t span = w - kScanMargin - x0 < 64 ? w - kScanMargin - x0 : 64;
+            uint64_t ridge = zeroBits(ws.imagePlane + y * w + x0, span);
+            while (ridge) {
+                const int32_t cx = x0 + __builtin_ctzll(ridge);
+                ridge &= ridge - 1;
+                const int32_t p = y * w + cx;
+                CandidateList* list;
+                const int32_t crossings = crossingSum(ws, p);
+                if (crossings == 1530) {
+                    list = &bifurcations;
+                } else if (crossings == 510) {
+                    list = &endings;
+                } else {
+                    continue;
+                }
+                if (touchesBackground(ws, cx, y)) continue;
+                if (circleVariation(ws, cx, y) > kCircleVariationLimit) continue;
+                list->x[list->count] = cx;
+                list->y[list->count] = y;
+                if (++list->count == kCandidateCapacity) return 1;
             }
-            if (touchesBackground(ws, cx, y)) continue;
-            if (circleVariation(ws, cx, y) > kCircleVariationLimit) continue;
-            list->x[list->count] = cx;
-            list->y[list->count] = y;
-            if (++list->count == kCandidateCapacity) return 1;
         }
     }
     return 0;

@@ -214,9 +214,13 @@ struct BitThinner {
         const uint64_t vHigh = vShift > 61 ? uint64_t{7} >> (64 - vShift) : 0;
         for (int32_t i = -1; i <= 1; ++i) {
             pendingRows[y + i][hWord] |= hLow;
-            pendingRows[y + i][hWord + 1] |= hHigh;
             pendingColumns[x + i][vWord] |= vLow;
-            pendingColumns[x + i][vWord + 1] |= vHigh;
+        }
+        if (hHigh) {
+            for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord + 1] |= hHigh;
+        }
+        if (vHigh) {
+            for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord + 1] |= vHigh;
         }
         changed = true;
     }
@@ -230,6 +234,10 @@ struct BitThinner {
             bool skipFirst = false;
             for (int32_t k = 0; k < words; ++k) {
                 uint64_t pending = pendingRows[y][k];
+                if (!pending) {
+                    skipFirst = false;
+                    continue;
+                }
                 pendingRows[y][k] = skipFirst ? 1 : 0;  // a skipped pixel waits for the next pass
                 if (skipFirst) pending &= ~uint64_t{1};
                 skipFirst = false;
@@ -263,6 +271,10 @@ struct BitThinner {
             bool skipFirst = false;
             for (int32_t k = 0; k < words; ++k) {
                 uint64_t pending = pendingColumns[x][k];
+                if (!pending) {
+                    skipFirst = false;
+                    continue;
+                }
                 pendingColumns[x][k] = skipFirst ? 1 : 0;
                 if (skipFirst) pending &= ~uint64_t{1};
                 skipFirst = false;
