@@ -3,16 +3,17 @@
 //
 // Turning and shifting the probe set so that probe minutia p lands on
 // reference minutia r carries probe minutia j to within 1.5 pixels per axis
-// (the add-one-half-and-cut rounding) of the point whose offset from r, seen
-// from r's direction, equals the offset of j from p seen from p's direction.
-// A pair (reference i, aligned j) therefore needs those two local offsets
-// within 9.95 + 1.5 * sqrt(2) < 12.2 pixels of each other, and the turns of
-// i against r and of j against p within 9 degrees (exactly the direction
-// test). The grid holds the local offset and turn of every ordered probe pair
-// (p, j), in cells by the kind of p, the turn and the offset; for a reference
-// minutia r each (r, i), i = r included, is looked up there, and the aligned
-// minutiae found form, per anchor probe minutia p, a superset of those the
-// scoring can pair.
+// (the add-one-half-and-cut rounding, negative results included) of the point
+// whose offset from r, seen from r's direction, equals the offset of j from p
+// seen from p's direction. A pair (reference i, aligned j) therefore needs
+// those two local offsets within sqrt(99) + 1.5 * sqrt(2) = 12.07 pixels of
+// each other, and the turn from r to i within 9 degrees of the turn from p to
+// j (that is exactly the direction test). The grid holds the local offset and
+// turn of every ordered probe pair (p, j), in cells by the kind of p, the turn
+// and the offset; for a reference minutia r every (r, i), i = r included (r
+// may take further aligned minutiae), is looked up there. The aligned
+// minutiae found, with p itself, form per anchor a superset of those its
+// scoring can pair; the anchor's score is at most 20 per pair of them.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,8 @@
 
 namespace orvane::match_internal {
 
-constexpr int32_t kMaxGridCells = 16384;
-constexpr int32_t kTurnBins = 12;  // 30 degrees each, so a look-up of +-9 degrees spans at most two
+constexpr int32_t kMaxGridCells = 8192;
+constexpr int32_t kTurnBins = 6;  // 60 degrees each, so a look-up of +-9 degrees spans at most two
 constexpr int32_t kMaxOrderedPairs = kMaxMinutiae * (kMaxMinutiae - 1);
 
 // Minutiae as the search reads them (coordinates 0..1023, directions 0..359).

@@ -33,11 +33,12 @@ inline int32_t lowestBit(uint64_t v) { return __builtin_ctzll(v); }
 
 inline int32_t absolute(int32_t v) { return v < 0 ? -v : v; }
 
-// Cell of a coordinate in one axis table: out-of-range coordinates land on a
-// zero guard cell.
-inline int32_t axisCell(int32_t v, int32_t origin, int32_t guard) {
-    const int64_t c = static_cast<int64_t>(v) - origin;
-    return c < 0 ? 0 : (c > guard ? guard : static_cast<int32_t>(c));
+// Cell of a coordinate in one axis table: coordinates outside the tables land
+// on the zero guard cell. The subtraction is done modulo 2^32, so a negative
+// difference becomes a huge one and every int32 coordinate is safe.
+inline uint32_t axisCell(int32_t v, int32_t origin, int32_t guard) {
+    const uint32_t c = static_cast<uint32_t>(v) - static_cast<uint32_t>(origin);
+    return c < static_cast<uint32_t>(guard) ? c : static_cast<uint32_t>(guard);
 }
 
 inline int32_t distanceOf(const PreparedReference& ref, const AlignedView& a, int32_t i, int32_t j) {
