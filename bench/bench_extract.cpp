@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +114,34 @@ void BM_Stage(benchmark::State& state) {
     state.SetLabel(kStageNames[stage]);
 }
 BENCHMARK(BM_Stage)->DenseRange(0, kStages - 1)->Unit(benchmark::kMicrosecond);
+
+// Whole extractions of the 640 x 480 prints, timed stage by stage: the
+// counters give each stage's share of the time in per cent.
+void BM_StageShares(benchmark::State& state) {
+    const auto& prints = printsOf("fvc2004_db1_b");
+    if (prints.empty()) {
+        state.SkipWithError("no prints");
+        return;
+    }
+    auto ws = std::make_unique<Workspace>();
+    double seconds[kStages] = {};
+    size_t i = 0;
+    for (auto _ : state) {
+        const Print& p = prints[i];
+        i = (i + 1) % prints.size();
+        setWorkspaceImage(*ws, p.pixels.data(), p.width, p.height);
+        for (int s = 0; s < kStages; ++s) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const bool ok = runStage(*ws, s);
+            seconds[s] += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            if (!ok) break;
+        }
+    }
+    double total = 0;
+    for (double s : seconds) total += s;
+    for (int s = 0; s < kStages; ++s) state.counters[kStageNames[s]] = total > 0 ? 100.0 * seconds[s] / total : 0.0;
+}
+BENCHMARK(BM_StageShares)->Unit(benchmark::kMillisecond);
 
 void BM_Extract(benchmark::State& state, const std::string& folder) {
     const auto& prints = printsOf(folder);
