@@ -253,11 +253,13 @@ void printReport(const EvaluationReport& report, bool json) {
         std::printf("],\"modes\":[");
         for (size_t i = 0; i < report.modes.size(); ++i) {
             const ModeResult& m = report.modes[i];
+            const bool rated = !m.genuine.empty() && !m.impostor.empty();
+            auto rate = [&](double v) { return rated ? jsonNumber(v) : std::string("null"); };
             std::printf("%s{\"mode\":%s,\"eer\":%s,\"eerThreshold\":%d,\"fnmrAtFmr1\":%s,\"fnmrAtFmr01\":%s,"
                         "\"fnmrAtFmr0\":%s,\"genuineMean\":%s,\"impostorMean\":%s,\"msPerComparison\":%s}",
-                        i ? "," : "", jsonString(m.name).c_str(), jsonNumber(m.rates.eer).c_str(),
-                        m.rates.eerThreshold, jsonNumber(m.rates.fnmrAtFmr1).c_str(),
-                        jsonNumber(m.rates.fnmrAtFmr01).c_str(), jsonNumber(m.rates.fnmrAtFmr0).c_str(),
+                        i ? "," : "", jsonString(m.name).c_str(), rate(m.rates.eer).c_str(),
+                        m.rates.eerThreshold, rate(m.rates.fnmrAtFmr1).c_str(),
+                        rate(m.rates.fnmrAtFmr01).c_str(), rate(m.rates.fnmrAtFmr0).c_str(),
                         jsonNumber(m.rates.genuineMean).c_str(), jsonNumber(m.rates.impostorMean).c_str(),
                         jsonNumber(m.secondsPerComparison * 1000).c_str());
         }
@@ -278,9 +280,17 @@ void printReport(const EvaluationReport& report, bool json) {
     }
     std::printf("comparisons: %zu genuine, %zu impostor (%s)\n\n", genuine, impostor,
                 report.allImpostors ? "every impression of every other finger" : "first impressions");
+    if (genuine == 0 || impostor == 0) {
+        std::printf("(no error rates: the folder needs two impressions of a finger and two fingers)\n\n");
+    }
     std::printf("%-6s %7s %10s %12s %10s %9s %9s %10s\n", "search", "EER", "FNMR@1%", "FNMR@0.1%", "FNMR@0",
                 "genuine", "impostor", "ms/match");
     for (const ModeResult& m : report.modes) {
+        if (m.genuine.empty() || m.impostor.empty()) {
+            std::printf("%-6s %7s %10s %12s %10s %9.1f %9.1f %10.4f\n", m.name.c_str(), "-", "-", "-", "-",
+                        m.rates.genuineMean, m.rates.impostorMean, m.secondsPerComparison * 1000);
+            continue;
+        }
         std::printf("%-6s %6.2f%% %9.2f%% %11.2f%% %9.2f%% %9.1f %9.1f %10.4f\n", m.name.c_str(),
                     m.rates.eer * 100, m.rates.fnmrAtFmr1 * 100, m.rates.fnmrAtFmr01 * 100,
                     m.rates.fnmrAtFmr0 * 100, m.rates.genuineMean, m.rates.impostorMean,
