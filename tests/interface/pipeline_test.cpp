@@ -267,6 +267,29 @@ TEST(ExtractExport, FileAndMemoryGiveTheSameTemplate) {
     }
 }
 
+TEST(QualityExport, PrintScoresAboveBlankFrame) {
+    const auto prints = somePrints();
+    if (prints.empty()) GTEST_SKIP() << "no real prints";
+    std::vector<uint8_t> blank(320 * 240, 255);
+    int32_t blankQuality = -1;
+    ASSERT_EQ(GetQuality(blank.data(), 320, 240, &blankQuality), 0);
+    EXPECT_GE(blankQuality, 0);
+    for (const auto& p : prints) {
+        int32_t quality = -1;
+        ASSERT_EQ(GetQuality(p.pixels.data(), p.width, p.height, &quality), 0) << p.path;
+        EXPECT_GT(quality, blankQuality) << p.path;
+        EXPECT_LE(quality, 100);
+        // Quality runs in the same workspace; extraction afterwards is unaffected.
+        int32_t code = -1;
+        const auto first = extract(p, &code);
+        ASSERT_EQ(GetQuality(p.pixels.data(), p.width, p.height, &quality), 0);
+        EXPECT_EQ(extract(p, &code), first);
+    }
+    int32_t untouched = -7;
+    EXPECT_EQ(GetQuality(blank.data(), 641, 240, &untouched), ORVANE_E_IMAGE_SIZE);
+    EXPECT_EQ(untouched, -7);
+}
+
 TEST(ExtractExport, RefusedSizes) {
     std::vector<uint8_t> image(641 * 481, 128);
     uint8_t featureTemplate[ORVANE_MAX_TEMPLATE_BYTES];
