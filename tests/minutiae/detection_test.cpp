@@ -11,6 +11,7 @@
 #include "canvas.h"
 #include "minutiae/cleanup.h"
 #include "minutiae/description.h"
+#include "minutiae/skeleton.h"
 #include "minutiae/thinning.h"
 #include "reference.h"
 
@@ -126,6 +127,25 @@ TEST(DetectMinutiae, RemovedEntryIsNotComparedAgain) {
     EXPECT_FALSE(has(c.w(), 100, 100));
     EXPECT_FALSE(has(c.w(), 106, 100));
     EXPECT_TRUE(has(c.w(), 112, 100));
+}
+
+TEST(DetectMinutiae, UntraceableEndingIsComparedWithNoFurtherEntries) {
+    // a (100,100) has two adjacent ridge neighbours: an ending candidate with
+    // no trace. b (110,100) is 10 away, c (95,104) 6.4 away but later in the
+    // list: reaching b, a's trace fails and a meets no further entry, so c
+    // is not merged with it.
+    Canvas c(640, 480);
+    filler(c, 4);
+    c.ridge(100, 100);
+    c.ridge(100, 101);
+    c.line(101, 101, 0, 1, 40);
+    c.line(110, 100, 0, -1, 20);
+    c.line(95, 104, 0, 1, 17);
+    ASSERT_TRUE(isEndingPixel(c.w(), c.at(100, 100)));
+    ASSERT_EQ(detectMinutiae(c.w()), 0);
+    EXPECT_FALSE(has(c.w(), 100, 100));  // no record without a trace
+    EXPECT_TRUE(has(c.w(), 110, 100));
+    EXPECT_TRUE(has(c.w(), 95, 104));
 }
 
 TEST(DetectMinutiae, BifurcationPairFilter) {
