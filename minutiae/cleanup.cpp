@@ -40,13 +40,13 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
                 uint32_t neighbours = 0;  // bit i: ring position i is ridge
                 for (int32_t i = 0; i < 8; ++i)
                     neighbours |= static_cast<uint32_t>(plane[p + offsets[i]] == kRidge) << i;
-                const int32_t count = __builtin_popcount(neighbours);
-                const int32_t first = count ? p + offsets[__builtin_ctz(neighbours)] : kNoPixel;
-                if (count == 0) {
+                if (neighbours == 0) {
                     plane[p] = kBackground;
                     continue;
                 }
-                if (count != 1 || maxPieceLength < 1) continue;
+                // Exactly one ridge neighbour: an end pixel.
+                if ((neighbours & (neighbours - 1)) != 0 || maxPieceLength < 1) continue;
+                const int32_t first = p + offsets[__builtin_ctz(neighbours)];
 
                 int32_t length = 0;
                 piece[length++] = p;
