@@ -3,11 +3,17 @@
 // the quick search. items_per_second is comparisons per second on one core.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "formats/feature_template.h"
+#include "interface/extraction.h"
 #include "orvane.h"
+#include "workspace/workspace.h"
 #include "tests/match/synthetic_sets.h"
 
 namespace {
@@ -63,5 +69,79 @@ void BM_VerifyMatch(benchmark::State& state) {
 
 // Args: minutiae per print, genuine (1) or impostor (0), quick search (1) or full (0).
 BENCHMARK(BM_VerifyMatch)->ArgsProduct({{30, 40, 60}, {1, 0}, {0, 1}});
+
+// Templates extracted from real prints (when the data folder is present):
+// every impression of the first fingers of each database, compared within a
+// finger (genuine) and across fingers (impostor).
+namespace real {
+
+struct Print {
+    std::string finger;
+    std::vector<uint8_t> featureTemplate;
+};
+
+const std::vector<Print>& prints() {
+    static const std::vector<Print> all = [] {
+        std::vector<Print> out;
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path root(ORVANE_DATA_DIR);
+        if (!fs::is_directory(root, ec)) return out;
+        std::vector<fs::path> files;
+        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            if (it->is_regular_file() && it->path().extension() == ".bmp") files.push_back(it->path());
+        }
+        std::sort(files.begin(), files.end());
+        std::unique_ptr<Workspace> ws(new Workspace());
+        for (const fs::path& f : files) {
+            // Names are <finger>_<impression>.bmp; fingers 101..104 of each folder.
+            const std::string stem = f.stem().string();
+            const std::string finger = stem.substr(0, stem.find('_'));
+            if (finger < "101" || finger > "104") continue;
+            std::vector<uint8_t> t(kMaxTemplateBytes);
+            int32_t length = 0;
+            if (extractTemplateFromFile(*ws, f.string().c_str(), t.data(), &length, nullptr) != 0) continue;
+            t.resize(static_cast<size_t>(length));
+            out.push_back({f.parent_path().filename().string() + "/" + finger, std::move(t)});
+        }
+        return out;
+    }();
+    return all;
+}
+
+void BM_VerifyMatchRealPrints(benchmark::State& state) {
+    const bool genuine = state.range(0) != 0;
+    const int32_t flag = state.range(1) != 0 ? 1 : 0;
+    const std::vector<Print>& all = prints();
+    std::vector<std::pair<const Print*, const Print*>> pairs;
+    for (size_t a = 0; a < all.size(); ++a) {
+        for (size_t b = a + 1; b < all.size(); ++b) {
+            if ((all[a].finger == all[b].finger) == genuine) pairs.push_back({&all[a], &all[b]});
+        }
+    }
+    if (pairs.empty()) {
+        state.SkipWithError("no real prints");
+        return;
+    }
+    double minutiae = 0;
+    for (const Print& p : all) minutiae += p.featureTemplate[2];
+    size_t k = 0;
+    for (auto _ : state) {
+        const auto& p = pairs[k++ % pairs.size()];
+        int32_t score = 0;
+        benchmark::DoNotOptimize(
+            VerifyMatch(p.first->featureTemplate.data(), p.second->featureTemplate.data(), &score, flag));
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel(std::string(genuine ? "genuine" : "impostor") + (flag ? " quick" : " full"));
+    state.counters["pairs"] = static_cast<double>(pairs.size());
+    state.counters["meanMinutiae"] = minutiae / static_cast<double>(all.size());
+}
+
+// Args: genuine (1) or impostor (0), quick search (1) or full (0).
+BENCHMARK(BM_VerifyMatchRealPrints)->ArgsProduct({{1, 0}, {0, 1}});
+
+}  // namespace real
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "formats/minutia.h"
+#include "match/matcher.h"
 
 namespace orvane::match_internal {
 
@@ -89,5 +90,16 @@ struct PairScore {
 // The pairing and score of one aligned set (both phases, continuation rule,
 // quick-search interim end).
 PairScore scorePrepared(const PreparedReference& reference, const AlignedView& aligned, bool quick);
+
+// The pairing and score given the reference minutiae within reach of each
+// aligned one (nearMask[j], read where bit j of hits is set).
+PairScore pairUp(const PreparedReference& reference, const AlignedView& aligned, const uint64_t* nearMask,
+                 uint64_t hits, bool quick);
+
+// The search with the look-up of aligned minutiae done four at a time (AVX2,
+// where the processor has it) or one at a time; both give the same result.
+bool wideLookUpAvailable();
+void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
+                    bool wide);
 
 }  // namespace orvane::match_internal

@@ -3,9 +3,16 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ORVANE_MATCH_WIDE 1
+#include <immintrin.h>
+#endif
+
 #include "formats/feature_template.h"
 #include "match/align.h"
-#include "match/anchor_bound.h"
 #include "match/match_internal.h"
 #include "workspace/numeric.h"
 
@@ -106,11 +113,7 @@ void prepareReference(const MinutiaSet& reference, PreparedReference& prepared) 
 
 PairScore scorePrepared(const PreparedReference& ref, const AlignedView& a, bool quick) {
     const int32_t nA = clampCount(a.count);
-    const int32_t nR = ref.count;
-    if (nA == 0 || nR == 0) return {0, 0};
-    const int32_t divisor = (nR + nA) * (nR + nA);
     const uint64_t anyKind = quick ? 0 : ~uint64_t{0};
-
     // Reference minutiae within reach of each aligned minutia on both axes
     // and in direction (and of its kind in the quick search).
     uint64_t nearMask[kMaxMinutiae];
@@ -122,7 +125,41 @@ PairScore scorePrepared(const PreparedReference& ref, const AlignedView& a, bool
         nearMask[j] = m;
         hits |= static_cast<uint64_t>(m != 0) << j;
     }
-    if (hits == 0) return {0, 0};
+    return pairUp(ref, a, nearMask, hits, quick);
+}
+
+PairScore pairUp(const PreparedReference& ref, const AlignedView& a, const uint64_t* nearMask, uint64_t hits,
+                 bool quick) {
+    const int32_t nA = clampCount(a.count);
+    const int32_t nR = ref.count;
+    if (hits == 0 || nA == 0 || nR == 0) return {0, 0};
+    const int32_t divisor = (nR + nA) * (nR + nA);
+
+    if ((hits & (hits - 1)) == 0) {
+        // One aligned minutia within reach (most anchors: only the anchor
+        // itself): it pairs with the first reference minutia of its kind that
+        // passes the test, else, in the full search, with the first of
+        // another kind.
+        const int32_t j = lowestBit(hits);
+        int32_t contribution = -1;
+        for (int32_t phase = 1; phase <= (quick ? 1 : 2) && contribution < 0; ++phase) {
+            const uint64_t kindBits = phase == 1 ? a.sameKind[j] : ~a.sameKind[j];
+            uint64_t m = nearMask[j] & kindBits;
+            while (m) {
+                const int32_t i = lowestBit(m);
+                m &= m - 1;
+                const int32_t dx = ref.x[i] - a.x[j];
+                const int32_t dy = ref.y[i] - a.y[j];
+                if (dx * dx + dy * dy >= kPairLimit * kPairLimit) continue;
+                const int32_t d = distanceOf(ref, a, i, j);
+                const int32_t e = directionErrorOf(ref, a, i, j);
+                contribution = phase == 1 ? 20 - d - e : (kPairLimit - e) / 2 + (kPairLimit - d) / 2;
+                break;
+            }
+        }
+        if (contribution < 0) return {0, 0};
+        return {contribution * kScoreScale / divisor, 1};
+    }
 
     // Rows of candidate pairs per reference minutia: bit j of sameRow[i]
     // (otherRow[i]) when i and j pass the pair test with the same (different)
@@ -207,7 +244,11 @@ namespace {
 
 // The probe set in the form the search reads it.
 struct PreparedProbe {
-    MinutiaArrays set;
+    int32_t count;
+    int32_t x[kMaxMinutiae];
+    int32_t y[kMaxMinutiae];
+    int32_t direction[kMaxMinutiae];
+    int32_t kind[kMaxMinutiae];
     double xd[kMaxMinutiae];
     double yd[kMaxMinutiae];
     int32_t ring[kMaxMinutiae][4];
@@ -216,16 +257,20 @@ struct PreparedProbe {
 void prepareProbe(const MinutiaSet& probe, const PreparedReference& ref, PreparedProbe& prepared,
                   AlignedView& view, bool quick) {
     const int32_t count = clampCount(probe.count);
-    prepared.set.count = count;
+    prepared.count = count;
     view.count = count;
+    // Records beyond the count are read four at a time by the wide look-up.
+    std::memset(prepared.direction, 0, sizeof prepared.direction);
+    std::memset(prepared.xd, 0, sizeof prepared.xd);
+    std::memset(prepared.yd, 0, sizeof prepared.yd);
     for (int32_t j = 0; j < count; ++j) {
         const Minutia& m = probe.minutiae[j];
-        prepared.set.x[j] = clampCoordinate(m.x);
-        prepared.set.y[j] = clampCoordinate(m.y);
-        prepared.set.direction[j] = normalDirection(m.direction);
-        prepared.set.kind[j] = m.kind;
-        prepared.xd[j] = prepared.set.x[j];
-        prepared.yd[j] = prepared.set.y[j];
+        prepared.x[j] = clampCoordinate(m.x);
+        prepared.y[j] = clampCoordinate(m.y);
+        prepared.direction[j] = normalDirection(m.direction);
+        prepared.kind[j] = m.kind;
+        prepared.xd[j] = prepared.x[j];
+        prepared.yd[j] = prepared.y[j];
         if (quick) ringQuantities(m, prepared.ring[j]);
         uint64_t same = 0;
         for (int32_t i = 0; i < ref.count; ++i) same |= static_cast<uint64_t>(ref.kind[i] == m.kind) << i;
@@ -233,85 +278,154 @@ void prepareProbe(const MinutiaSet& probe, const PreparedReference& ref, Prepare
     }
 }
 
-constexpr int32_t kQuickDirectScorings = 64;
-
-inline int32_t popCount(uint64_t v) {
-    v = v - ((v >> 1) & 0x5555555555555555ull);
-    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
-    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<int32_t>((v * 0x0101010101010101ull) >> 56);
+// The aligned coordinates of the first n probe minutiae for one anchor,
+// exactly as alignMinutiaSet computes them (the same double operations in the
+// same order, two minutiae at a time where SSE2 is available).
+void alignCoordinates(const PreparedProbe& probe, int32_t n, double xc, double yc, double c, double s, double sx,
+                      double sy, int32_t* ax, int32_t* ay) {
+    int32_t j = 0;
+#if defined(__SSE2__)
+    const __m128d vc = _mm_set1_pd(c), vs = _mm_set1_pd(s);
+    const __m128d vxc = _mm_set1_pd(xc), vyc = _mm_set1_pd(yc);
+    const __m128d vsx = _mm_set1_pd(sx), vsy = _mm_set1_pd(sy);
+    const __m128d half = _mm_set1_pd(0.5);
+    for (; j + 2 <= n; j += 2) {
+        const __m128d u = _mm_sub_pd(_mm_loadu_pd(probe.xd + j), vxc);
+        const __m128d v = _mm_sub_pd(_mm_loadu_pd(probe.yd + j), vyc);
+        const __m128d x =
+            _mm_add_pd(_mm_add_pd(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(u, vc), vxc), _mm_mul_pd(v, vs)), vsx), half);
+        const __m128d y =
+            _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(v, vc), _mm_mul_pd(u, vs)), vsy), vyc), half);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ax + j), _mm_cvttpd_epi32(x));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ay + j), _mm_cvttpd_epi32(y));
+    }
+#endif
+    for (; j < n; ++j) {
+        const double u = probe.xd[j] - xc;
+        const double v = probe.yd[j] - yc;
+        ax[j] = static_cast<int32_t>(u * c + xc - v * s + sx + 0.5);
+        ay[j] = static_cast<int32_t>(v * c + u * s + sy + yc + 0.5);
+    }
 }
 
-// Largest score an anchor with at most n pairs can reach (at most 20 per pair).
-inline int32_t scoreBound(int32_t n, int32_t divisor) { return n * 20 * n * 240 / divisor; }
+// The turn and shift of one anchor in the form the alignment uses them.
+struct AnchorTurn {
+    double c, s, xc, yc, sx, sy;
+    int32_t rotation;
+};
 
-void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, MatchResult& best, bool quick) {
+// Aligns the probe set for one anchor into view and returns the set of
+// aligned minutiae with reference minutiae within reach (nearMask filled for
+// them).
+uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn& t, const PreparedReference& ref,
+                        const uint64_t* kindFilter, AlignedView& view, uint64_t* nearMask) {
+    alignCoordinates(probe, n, t.xc, t.yc, t.c, t.s, t.sx, t.sy, view.x, view.y);
+    // Hits are rare, so the branch on them is cheap.
+    uint64_t hits = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        const int32_t ad = probe.direction[j] + t.rotation;
+        view.direction[j] = ad;
+        const uint64_t m = ref.nearX[axisCell(view.x[j], ref.originX, ref.guardX)] &
+                           ref.nearY[axisCell(view.y[j], ref.originY, ref.guardY)] & ref.nearDirection[ad] &
+                           kindFilter[j];
+        if (m) {
+            nearMask[j] = m;
+            hits |= uint64_t{1} << j;
+        }
+    }
+    return hits;
+}
+
+#if defined(ORVANE_MATCH_WIDE)
+// The same four minutiae at a time with AVX2: the same double operations in
+// the same order (no fused multiply-add), table reads by gather. Reads the
+// zeroed records up to the next multiple of four.
+__attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, int32_t n, const AnchorTurn& t,
+                                                    const PreparedReference& ref, const uint64_t* kindFilter,
+                                                    AlignedView& view, uint64_t* nearMask) {
+    const __m256d vc = _mm256_set1_pd(t.c), vs = _mm256_set1_pd(t.s);
+    const __m256d vxc = _mm256_set1_pd(t.xc), vyc = _mm256_set1_pd(t.yc);
+    const __m256d vsx = _mm256_set1_pd(t.sx), vsy = _mm256_set1_pd(t.sy);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m128i originX = _mm_set1_epi32(ref.originX), originY = _mm_set1_epi32(ref.originY);
+    const __m128i guardX = _mm_set1_epi32(ref.guardX), guardY = _mm_set1_epi32(ref.guardY);
+    const __m128i rotation = _mm_set1_epi32(t.rotation);
+    const long long* nearX = reinterpret_cast<const long long*>(ref.nearX);
+    const long long* nearY = reinterpret_cast<const long long*>(ref.nearY);
+    const long long* nearDirection = reinterpret_cast<const long long*>(ref.nearDirection);
+    uint64_t hits = 0;
+    for (int32_t j = 0; j < n; j += 4) {
+        const __m256d u = _mm256_sub_pd(_mm256_loadu_pd(probe.xd + j), vxc);
+        const __m256d v = _mm256_sub_pd(_mm256_loadu_pd(probe.yd + j), vyc);
+        const __m256d x = _mm256_add_pd(
+            _mm256_add_pd(_mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(u, vc), vxc), _mm256_mul_pd(v, vs)), vsx), half);
+        const __m256d y = _mm256_add_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(v, vc), _mm256_mul_pd(u, vs)), vsy), vyc), half);
+        const __m128i xi = _mm256_cvttpd_epi32(x);
+        const __m128i yi = _mm256_cvttpd_epi32(y);
+        const __m128i di =
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.direction + j)), rotation);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(view.x + j), xi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(view.y + j), yi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(view.direction + j), di);
+        // Cells: the difference modulo 2^32, held at the zero guard cell.
+        const __m128i cx = _mm_min_epu32(_mm_sub_epi32(xi, originX), guardX);
+        const __m128i cy = _mm_min_epu32(_mm_sub_epi32(yi, originY), guardY);
+        __m256i m = _mm256_i32gather_epi64(nearX, cx, 8);
+        m = _mm256_and_si256(m, _mm256_i32gather_epi64(nearY, cy, 8));
+        m = _mm256_and_si256(m, _mm256_i32gather_epi64(nearDirection, di, 8));
+        m = _mm256_and_si256(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kindFilter + j)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(nearMask + j), m);
+        const int empty = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(m, _mm256_setzero_si256())));
+        hits |= static_cast<uint64_t>(~empty & 0xF) << j;
+    }
+    return hits;
+}
+
+bool detectWide() { return __builtin_cpu_supports("avx2"); }
+#endif
+
+void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, MatchResult& best, bool quick,
+                    bool wide) {
     best = MatchResult{0, 0, 0, 0, 0};
     PreparedReference ref;
     prepareReference(referenceSet, ref);
     PreparedProbe probe;
     AlignedView view;
     prepareProbe(probeSet, ref, probe, view, quick);
-    const int32_t nP = probe.set.count;
+    const int32_t nP = probe.count;
     const int32_t nR = ref.count;
     if (nP == 0 || nR == 0) return;
-    const int32_t divisor = (nP + nR) * (nP + nR);
 
-    MinutiaArrays refArrays;
-    refArrays.count = nR;
-    std::memcpy(refArrays.x, ref.x, sizeof(int32_t) * static_cast<size_t>(nR));
-    std::memcpy(refArrays.y, ref.y, sizeof(int32_t) * static_cast<size_t>(nR));
-    std::memcpy(refArrays.direction, ref.direction, sizeof(int32_t) * static_cast<size_t>(nR));
-    std::memcpy(refArrays.kind, ref.kind, sizeof(int32_t) * static_cast<size_t>(nR));
-    // The pair bound costs a grid over the probe pairs and a look-up per
-    // reference minutia; the quick search, which a genuine pair ends within a
-    // few anchors, takes it only after that many full scorings.
-    ProbePairGrid grid;
-    bool gridReady = false;
-    int32_t directScorings = quick ? kQuickDirectScorings : 0;
+    (void)wide;
+    uint64_t kindFilter[kMaxMinutiae] = {};
+    for (int32_t j = 0; j < nP; ++j) kindFilter[j] = quick ? view.sameKind[j] : ~uint64_t{0};
+    uint64_t nearMask[kMaxMinutiae];
 
-    uint64_t row[kMaxMinutiae];
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
         int32_t referenceRing[4] = {-1, -1, -1, -1};
         if (quick) ringQuantities(referenceSet.minutiae[r], referenceRing);
-        bool rowsReady = false;
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], referenceRing)) continue;
-            if (directScorings > 0) {
-                --directScorings;
-            } else {
-                if (!gridReady) {
-                    buildProbePairGrid(probe.set, grid);
-                    gridReady = true;
-                }
-                if (!rowsReady) {
-                    anchorRows(grid, refArrays, r, quick, row);
-                    rowsReady = true;
-                }
-                const int32_t pairBound = popCount(row[p] | (uint64_t{1} << p));
-                if (scoreBound(pairBound, divisor) <= best.score) continue;
-            }
-
-            const int32_t rotation = turnAngle(probe.set.direction[p], ref.direction[r]);
-            const int32_t shiftX = ref.x[r] - probe.set.x[p];
-            const int32_t shiftY = ref.y[r] - probe.set.y[p];
-            double c = 0.0;
-            double s = 0.0;
-            rotationCosSin(rotation, c, s);
-            const double xc = probe.xd[p];
-            const double yc = probe.yd[p];
-            const double sx = shiftX;
-            const double sy = shiftY;
-            for (int32_t j = 0; j < nP; ++j) {
-                const double u = probe.xd[j] - xc;
-                const double v = probe.yd[j] - yc;
-                view.x[j] = static_cast<int32_t>(u * c + xc - v * s + sx + 0.5);
-                view.y[j] = static_cast<int32_t>(v * c + u * s + sy + yc + 0.5);
-                view.direction[j] = probe.set.direction[j] + rotation;
-            }
-            const PairScore scored = scorePrepared(ref, view, quick);
+            const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
+            const int32_t shiftX = ref.x[r] - probe.x[p];
+            const int32_t shiftY = ref.y[r] - probe.y[p];
+            AnchorTurn turn;
+            rotationCosSin(rotation, turn.c, turn.s);
+            turn.xc = probe.xd[p];
+            turn.yc = probe.yd[p];
+            turn.sx = shiftX;
+            turn.sy = shiftY;
+            turn.rotation = rotation;
+#if defined(ORVANE_MATCH_WIDE)
+            const uint64_t hits = wide ? lookUpWide(probe, nP, turn, ref, kindFilter, view, nearMask)
+                                       : lookUpPortable(probe, nP, turn, ref, kindFilter, view, nearMask);
+#else
+            const uint64_t hits = lookUpPortable(probe, nP, turn, ref, kindFilter, view, nearMask);
+#endif
+            const PairScore scored = pairUp(ref, view, nearMask, hits, quick);
             if (scored.score > best.score) {
                 best = MatchResult{scored.score, rotation, shiftX, shiftY, scored.pairCount};
                 if (quick && scored.pairCount >= kQuickPairs && scored.score > kQuickScore) return;
@@ -348,9 +462,27 @@ bool ringOrientationsAgree(const Minutia& probe, const Minutia& reference) {
     return ringQuantitiesAgree(p, r);
 }
 
+namespace match_internal {
+
+bool wideLookUpAvailable() {
+#if defined(ORVANE_MATCH_WIDE)
+    static const bool available = detectWide();
+    return available;
+#else
+    return false;
+#endif
+}
+
+void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
+                    bool wide) {
+    searchPrepared(probe, reference, result, matchMode == kQuickSearch, wide && wideLookUpAvailable());
+}
+
+}  // namespace match_internal
+
 void searchBestAlignment(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result,
                          int32_t matchMode) {
-    searchPrepared(probe, reference, result, matchMode == kQuickSearch);
+    searchWithPath(probe, reference, result, matchMode, true);
 }
 
 void matchMinutiaSets(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode) {

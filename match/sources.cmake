@@ -1,4 +1,3 @@
 target_sources(orvane_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/align.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/anchor_bound.cpp
   ${CMAKE_CURRENT_LIST_DIR}/matcher.cpp)

@@ -3,11 +3,13 @@
 // in both search modes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "formats/feature_template.h"
 #include "match/align.h"
+#include "match/match_internal.h"
 #include "match/matcher.h"
 #include "reference_matcher.h"
 #include "synthetic_sets.h"
@@ -18,19 +20,32 @@ namespace {
 
 using synthetic::uniform;
 
+::testing::AssertionResult differs(const char* what, int32_t mode, const MinutiaSet& probe,
+                                   const MinutiaSet& reference, const MatchResult& fast, const MatchResult& slow) {
+    return ::testing::AssertionFailure() << what << " mode " << mode << " counts " << probe.count << "/"
+                                         << reference.count << ": fast {" << fast.score << "," << fast.rotation << ","
+                                         << fast.shiftX << "," << fast.shiftY << "," << fast.matchedCount
+                                         << "} transcription {" << slow.score << "," << slow.rotation << ","
+                                         << slow.shiftX << "," << slow.shiftY << "," << slow.matchedCount << "}";
+}
+
+// matchMinutiaSets, and the search with either look-up path, against the
+// transcription.
 ::testing::AssertionResult sameMatch(const MinutiaSet& probe, const MinutiaSet& reference) {
     for (int32_t mode : {kFullSearch, kQuickSearch}) {
-        MatchResult fast{-1, -1, -1, -1, -1};
         MatchResult slow{-2, -2, -2, -2, -2};
-        matchMinutiaSets(probe, reference, fast, mode);
-        reference::match(probe, reference, slow, mode);
-        if (std::memcmp(&fast, &slow, sizeof fast) != 0) {
-            return ::testing::AssertionFailure()
-                   << "mode " << mode << " counts " << probe.count << "/" << reference.count << ": fast {" << fast.score
-                   << "," << fast.rotation << "," << fast.shiftX << "," << fast.shiftY << "," << fast.matchedCount
-                   << "} transcription {" << slow.score << "," << slow.rotation << "," << slow.shiftX << ","
-                   << slow.shiftY << "," << slow.matchedCount << "}";
+        reference::search(probe, reference, slow, mode);
+        for (bool wide : {false, true}) {
+            MatchResult fast{-1, -1, -1, -1, -1};
+            match_internal::searchWithPath(probe, reference, fast, mode, wide);
+            if (std::memcmp(&fast, &slow, sizeof fast) != 0) {
+                return differs(wide ? "wide search" : "portable search", mode, probe, reference, fast, slow);
+            }
         }
+        reference::adjust(slow, mode);
+        MatchResult fast{-1, -1, -1, -1, -1};
+        matchMinutiaSets(probe, reference, fast, mode);
+        if (std::memcmp(&fast, &slow, sizeof fast) != 0) return differs("match", mode, probe, reference, fast, slow);
     }
     return ::testing::AssertionSuccess();
 }
@@ -39,6 +54,7 @@ using synthetic::uniform;
 // reference minutia often takes several aligned ones) to the whole 10-bit
 // coordinate range.
 TEST(MatcherEquivalence, RandomSetPairs) {
+    if (!match_internal::wideLookUpAvailable()) std::printf("note: no AVX2 here; the wide look-up is not tested\n");
     std::mt19937 rng(20240611);
     const int32_t areas[] = {24, 48, 96, 200, 480, 1024};
     int pairs = 0;

@@ -125,6 +125,10 @@ void search(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& b
 
 void match(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode) {
     search(probe, reference, result, matchMode);
+    adjust(result, matchMode);
+}
+
+void adjust(MatchResult& result, int32_t matchMode) {
     if (matchMode == 1 && result.matchedCount < 15) {
         result.score = static_cast<int32_t>(std::sin(result.matchedCount * 0.10471976666666666) * result.score + 0.5);
     }

@@ -21,6 +21,9 @@ bool ringsAgree(const Minutia& probe, const Minutia& reference);
 
 void search(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode);
 
+// The adjustment for few pairs (full search only).
+void adjust(MatchResult& result, int32_t matchMode);
+
 void match(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode);
 
 }  // namespace orvane::reference
