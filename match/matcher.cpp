@@ -308,6 +308,13 @@ void alignCoordinates(const PreparedProbe& probe, int32_t n, double xc, double y
     }
 }
 
+inline int32_t popCount(uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
 // The turn and shift of one anchor in the form the alignment uses them.
 struct AnchorTurn {
     double c, s, xc, yc, sx, sy;
@@ -398,6 +405,7 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
     if (nP == 0 || nR == 0) return;
 
     (void)wide;
+    const int32_t divisor = (nP + nR) * (nP + nR);
     uint64_t kindFilter[kMaxMinutiae] = {};
     for (int32_t j = 0; j < nP; ++j) kindFilter[j] = quick ? view.sameKind[j] : ~uint64_t{0};
     uint64_t nearMask[kMaxMinutiae];
@@ -425,6 +433,10 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
 #else
             const uint64_t hits = lookUpPortable(probe, nP, turn, ref, kindFilter, view, nearMask);
 #endif
+            // Every pair takes an aligned minutia with a hit and adds at most
+            // 20 to the sum: an anchor whose hits cannot beat the best is done.
+            const int32_t hitCount = popCount(hits);
+            if (hitCount * 20 * hitCount * kScoreScale / divisor <= best.score) continue;
             const PairScore scored = pairUp(ref, view, nearMask, hits, quick);
             if (scored.score > best.score) {
                 best = MatchResult{scored.score, rotation, shiftX, shiftY, scored.pairCount};
