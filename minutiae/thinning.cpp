@@ -68,41 +68,6 @@ void thinPlain(uint8_t* plane, int32_t w, int32_t h) {
     }
 }
 
-// Deletability from the ridge bits (1 = ridge) of the 3 x 3 neighbourhood.
-// Horizontal passes index by rows: bits 0..2 the row above (x - 1, x, x + 1),
-// 3..5 the pixel's row, 6..8 the row below. Vertical passes index by columns:
-// bits 0..2 the column to the left (y - 1, y, y + 1), 3..5 the pixel's column,
-// 6..8 the column to the right.
-struct NeighbourhoodTables {
-    uint8_t byRows[512];
-    uint8_t byColumns[512];
-};
-
-constexpr NeighbourhoodTables makeNeighbourhoodTables() {
-    NeighbourhoodTables t{};
-    for (uint32_t i = 0; i < 512; ++i) {
-        // background[dy + 1][dx + 1] for the neighbour (x + dx, y + dy)
-        uint32_t backgroundByRows[3][3] = {};
-        uint32_t backgroundByColumns[3][3] = {};
-        for (uint32_t a = 0; a < 3; ++a) {
-            for (uint32_t b = 0; b < 3; ++b) {
-                const uint32_t background = ((i >> (a * 3 + b)) & 1u) ^ 1u;
-                backgroundByRows[a][b] = background;     // row a, column b
-                backgroundByColumns[b][a] = background;  // column a, row b
-            }
-        }
-        auto code = [](const uint32_t (&bg)[3][3]) {
-            return bg[2][0] | bg[2][1] << 1 | bg[2][2] << 2 | bg[1][0] << 3 | bg[1][2] << 4 | bg[0][0] << 5 |
-                   bg[0][1] << 6 | bg[0][2] << 7;
-        };
-        t.byRows[i] = ThinningTable[code(backgroundByRows)];
-        t.byColumns[i] = ThinningTable[code(backgroundByColumns)];
-    }
-    return t;
-}
-
-constexpr NeighbourhoodTables kNeighbourhood = makeNeighbourhoodTables();
-
 inline int countTrailingZeros64(uint64_t v) { return __builtin_ctzll(v); }
 
 // Bits of the 16 pixels from `row` that are exactly 0, and whether any of
@@ -126,30 +91,86 @@ inline uint64_t ridgeBits16(const uint8_t* row, bool& other) {
 }
 #endif
 
-// Bits 0..2: positions i - 1, i, i + 1 of a bit line (i >= 1).
-inline uint32_t threeBits(const uint64_t* words, int32_t i) {
-    const int32_t pos = i - 1;
-    const int32_t shift = pos & 63;
-    uint64_t v = words[pos >> 6] >> shift;
-    if (shift > 61) v |= words[(pos >> 6) + 1] << (64 - shift);
-    return static_cast<uint32_t>(v & 7u);
+// Deletability as a function of the background bits of the eight
+// neighbours (1 = background), the table in minimal sum-of-products form.
+// Evaluated on whole words, 64 pixels at once.
+constexpr uint64_t deletableBits(uint64_t sw, uint64_t s, uint64_t se, uint64_t w, uint64_t e, uint64_t nw,
+                                 uint64_t n, uint64_t ne) {
+    const uint64_t notN = ~n, notS = ~s, notE = ~e, notW = ~w;
+    return (e & ne & notS & notW) | (nw & w & notE & notS) | (s & se & notN & notW) | (s & sw & notE & notN) |
+           (e & notN & notS & notW) | (n & notE & notS & notW) | (s & notE & notN & notW) |
+           (w & notE & notN & notS) | (e & ne & se & ~nw & notW) | (e & ne & se & ~sw & notW) |
+           (n & ne & nw & notS & ~se) | (n & ne & nw & notS & ~sw) | (nw & sw & w & notE & ~ne) |
+           (nw & sw & w & notE & ~se) | (s & se & sw & notN & ~ne) | (s & se & sw & notN & ~nw);
 }
 
+constexpr bool formulaMatchesTable() {
+    for (uint32_t code = 0; code < 256; ++code) {
+        auto bit = [code](int i) { return static_cast<uint64_t>((code >> i) & 1u); };
+        const uint64_t v = deletableBits(bit(0), bit(1), bit(2), bit(3), bit(4), bit(5), bit(6), bit(7)) & 1u;
+        if (v != ThinningTable[code]) return false;
+    }
+    return true;
+}
+static_assert(formulaMatchesTable(), "the deletability formula is the table");
+
+constexpr uint64_t kEvenBits = 0x5555555555555555ull;
+constexpr uint64_t kOddBits = 0xAAAAAAAAAAAAAAAAull;
+
+// The skip after a deletion: of each run of consecutive pixels that would be
+// deleted when visited, the first, third, fifth ... are deleted and the
+// others skipped. Runs may cross words; positions are counted along the line.
+inline void resolveRuns(const uint64_t* wouldDelete, uint64_t* deleted, int32_t words) {
+    bool carryRun = false, carryEven = false;
+    for (int32_t k = 0; k < words; ++k) {
+        const uint64_t m = wouldDelete[k];
+        uint64_t starts = m & ~(m << 1);
+        uint64_t startsEven = starts & kEvenBits;
+        uint64_t startsOdd = starts & kOddBits;
+        if (carryRun && (m & 1u)) {
+            // The run goes on from the previous word, deleting the positions
+            // of its parity.
+            startsEven &= ~uint64_t{1};
+            if (carryEven) {
+                startsEven |= 1u;
+            } else {
+                startsOdd |= 1u;
+            }
+        }
+        const uint64_t runsEven = m & ~(m + startsEven);
+        const uint64_t runsOdd = m & ~(m + startsOdd);
+        deleted[k] = (runsEven & kEvenBits) | (runsOdd & kOddBits);
+        carryRun = (m >> 63) != 0;
+        carryEven = (runsEven >> 63) != 0;
+    }
+}
+
+// Neighbour words of a bit line: bit i of before() is bit i - 1 of the line,
+// bit i of after() is bit i + 1.
+inline uint64_t before(const uint64_t* line, int32_t k) { return line[k] << 1 | (k > 0 ? line[k - 1] >> 63 : 0); }
+inline uint64_t after(const uint64_t* line, int32_t k) { return line[k] >> 1 | line[k + 1] << 63; }
+
 // Thinning of a two-level plane on bit lines. The image is held twice, as
-// ridge bits by row and by column, so that both passes walk their own scan
-// order through contiguous bits; the plane itself receives each deletion.
+// ridge bits by row and by column, so that both passes work through their own
+// scan lines as contiguous bits; the plane itself receives each deletion.
+//
+// A line of a pass is decided all at once. When the scan reaches a pixel of
+// line y (row or column), the line before is final for this pass and the line
+// after is untouched; on the line itself, the pixel before it is either
+// untouched or was just deleted, and then the pixel is skipped; the pixel
+// after it is untouched. So whether a pixel would be deleted if visited
+// depends only on the line before as it ends up and on the two other lines as
+// the pass found them, and is evaluated for 64 pixels per word with the table
+// as a boolean formula. The skip then keeps every other pixel of each run of
+// such pixels, starting with the first.
 //
 // The sequential scheme visits every pixel in every pass. A pixel whose 3 x 3
 // neighbourhood has not changed since its last visit in a pass of the same
 // direction gets the same answer as then: it is not deleted (a deleted pixel
 // is background and no longer a candidate). So only pixels beside a change
-// are visited again: a deletion marks its 3 x 3 neighbourhood as pending in
-// both directions. Marks for pixels still ahead in the current pass are taken
-// up in this pass, marks behind it in the next one.
-//
-// Within a pass the candidacy of a pixel not yet visited cannot change: only
-// the deletion of the pixel before it in scan order could change it, and then
-// the pixel is skipped. So each word's candidates are found up front.
+// are considered again: a deletion marks its 3 x 3 neighbourhood as pending
+// in both directions, for the lines still ahead in the current pass and for
+// the next one.
 struct BitThinner {
     uint64_t ridgeRows[kMaxHeight][kRowWords + 1];
     uint64_t ridgeColumns[kMaxWidth][kColumnWords + 1];
@@ -200,103 +221,136 @@ struct BitThinner {
         return true;
     }
 
-    void erase(int32_t x, int32_t y) {
-        plane[y * w + x] = 255;
-        ridgeRows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
-        ridgeColumns[x][y >> 6] &= ~(uint64_t{1} << (y & 63));
-        const int32_t hx = x - 1;
-        const int32_t hWord = hx >> 6, hShift = hx & 63;
-        const uint64_t hLow = uint64_t{7} << hShift;
-        const uint64_t hHigh = hShift > 61 ? uint64_t{7} >> (64 - hShift) : 0;
-        const int32_t vy = y - 1;
-        const int32_t vWord = vy >> 6, vShift = vy & 63;
-        const uint64_t vLow = uint64_t{7} << vShift;
-        const uint64_t vHigh = vShift > 61 ? uint64_t{7} >> (64 - vShift) : 0;
-        for (int32_t i = -1; i <= 1; ++i) {
-            pendingRows[y + i][hWord] |= hLow;
-            pendingColumns[x + i][vWord] |= vLow;
+    // One line of a pass: from the ridge bits of the line before (already
+    // final in this pass), the line itself and the line after (both as at the
+    // start of the pass), the pixels deleted, and the marks that follow.
+    // Returns whether anything was deleted; deleted[] receives the pixels.
+    bool lineDeletions(const uint64_t* previous, const uint64_t* line, const uint64_t* next, uint64_t* pending,
+                       const uint64_t* inner, int32_t words, bool horizontal, uint64_t* deleted) {
+        uint64_t wouldDelete[kRowWords > kColumnWords ? kRowWords : kColumnWords];
+        bool any = false;
+        for (int32_t k = 0; k < words; ++k) {
+            const uint64_t p = pending[k] & inner[k] & line[k];
+            pending[k] = 0;
+            if (!p) {
+                wouldDelete[k] = 0;
+                continue;
+            }
+            // Background bits of the neighbours. Horizontal: previous is the
+            // row above, next the row below. Vertical: previous is the column
+            // to the left, next the column to the right.
+            const uint64_t a0 = ~before(previous, k), a1 = ~previous[k], a2 = ~after(previous, k);
+            const uint64_t m0 = ~before(line, k), m2 = ~after(line, k);
+            const uint64_t b0 = ~before(next, k), b1 = ~next[k], b2 = ~after(next, k);
+            uint64_t d;
+            if (horizontal) {
+                // sw s se w e nw n ne
+                d = deletableBits(b0, b1, b2, m0, m2, a0, a1, a2) & (m0 | m2);
+            } else {
+                // (x-1,y+1) (x,y+1) (x+1,y+1) (x-1,y) (x+1,y) (x-1,y-1) (x,y-1) (x+1,y-1)
+                d = deletableBits(a2, m2, b2, a1, b1, a0, m0, b0) & (m0 | m2);
+            }
+            wouldDelete[k] = d & p;
+            any |= wouldDelete[k] != 0;
         }
-        if (hHigh) {
-            for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord + 1] |= hHigh;
+        if (!any) return false;
+        resolveRuns(wouldDelete, deleted, words);
+        return true;
+    }
+
+    static void dilate(const uint64_t* deleted, int32_t words, uint64_t* out) {
+        for (int32_t k = 0; k < words; ++k) {
+            out[k] = deleted[k] | before(deleted, k) | (deleted[k] >> 1 | (k + 1 < words ? deleted[k + 1] << 63 : 0));
         }
-        if (vHigh) {
-            for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord + 1] |= vHigh;
-        }
-        changed = true;
     }
 
     void horizontalPass() {
         const int32_t words = (w + 63) >> 6;
+        uint64_t deleted[kRowWords + 1] = {};
+        uint64_t marks[kRowWords];
         for (int32_t y = 1; y <= h - 2; ++y) {
-            const uint64_t* above = ridgeRows[y - 1];
-            uint64_t* line = ridgeRows[y];
-            const uint64_t* below = ridgeRows[y + 1];
-            bool skipFirst = false;
+            if (!lineDeletions(ridgeRows[y - 1], ridgeRows[y], ridgeRows[y + 1], pendingRows[y], innerColumns,
+                               words, true, deleted))
+                continue;
+            dilate(deleted, words, marks);
+            bool any = false;
             for (int32_t k = 0; k < words; ++k) {
-                uint64_t pending = pendingRows[y][k];
-                if (!pending) {
-                    skipFirst = false;
-                    continue;
+                if (!deleted[k]) continue;
+                any = true;
+                ridgeRows[y][k] &= ~deleted[k];
+                uint64_t bits = deleted[k];
+                while (bits) {
+                    const int32_t x = k * 64 + countTrailingZeros64(bits);
+                    bits &= bits - 1;
+                    plane[y * w + x] = 255;
+                    ridgeColumns[x][y >> 6] &= ~(uint64_t{1} << (y & 63));
+                    markColumns(x, y);
                 }
-                pendingRows[y][k] = skipFirst ? 1 : 0;  // a skipped pixel waits for the next pass
-                if (skipFirst) pending &= ~uint64_t{1};
-                skipFirst = false;
-                const uint64_t r = line[k];
-                const uint64_t left = r << 1 | (k > 0 ? line[k - 1] >> 63 : 0);
-                const uint64_t right = r >> 1 | line[k + 1] << 63;
-                uint64_t candidates = r & (~left | ~right) & pending & innerColumns[k];
-                while (candidates) {
-                    const int32_t b = countTrailingZeros64(candidates);
-                    candidates &= candidates - 1;
-                    const int32_t x = k * 64 + b;
-                    const uint32_t index = threeBits(above, x) | threeBits(line, x) << 3 | threeBits(below, x) << 6;
-                    if (!kNeighbourhood.byRows[index]) continue;
-                    erase(x, y);
-                    if (b < 63) {
-                        candidates &= ~(uint64_t{1} << (b + 1));
-                    } else {
-                        skipFirst = true;
-                    }
-                }
+            }
+            if (!any) continue;
+            changed = true;
+            for (int32_t k = 0; k < words; ++k) {
+                pendingRows[y - 1][k] |= marks[k];
+                pendingRows[y][k] |= marks[k];
+                pendingRows[y + 1][k] |= marks[k];
             }
         }
     }
 
     void verticalPass() {
         const int32_t words = (h + 63) >> 6;
+        uint64_t deleted[kColumnWords + 1] = {};
+        uint64_t marks[kColumnWords];
         for (int32_t x = 1; x <= w - 2; ++x) {
-            const uint64_t* leftColumn = ridgeColumns[x - 1];
-            uint64_t* column = ridgeColumns[x];
-            const uint64_t* rightColumn = ridgeColumns[x + 1];
-            bool skipFirst = false;
+            if (!lineDeletions(ridgeColumns[x - 1], ridgeColumns[x], ridgeColumns[x + 1], pendingColumns[x],
+                               innerRows, words, false, deleted))
+                continue;
+            dilate(deleted, words, marks);
+            bool any = false;
             for (int32_t k = 0; k < words; ++k) {
-                uint64_t pending = pendingColumns[x][k];
-                if (!pending) {
-                    skipFirst = false;
-                    continue;
-                }
-                pendingColumns[x][k] = skipFirst ? 1 : 0;
-                if (skipFirst) pending &= ~uint64_t{1};
-                skipFirst = false;
-                const uint64_t c = column[k];
-                const uint64_t up = c << 1 | (k > 0 ? column[k - 1] >> 63 : 0);
-                const uint64_t down = c >> 1 | column[k + 1] << 63;
-                uint64_t candidates = c & (~up | ~down) & pending & innerRows[k];
-                while (candidates) {
-                    const int32_t b = countTrailingZeros64(candidates);
-                    candidates &= candidates - 1;
-                    const int32_t y = k * 64 + b;
-                    const uint32_t index =
-                        threeBits(leftColumn, y) | threeBits(column, y) << 3 | threeBits(rightColumn, y) << 6;
-                    if (!kNeighbourhood.byColumns[index]) continue;
-                    erase(x, y);
-                    if (b < 63) {
-                        candidates &= ~(uint64_t{1} << (b + 1));
-                    } else {
-                        skipFirst = true;
-                    }
+                if (!deleted[k]) continue;
+                any = true;
+                ridgeColumns[x][k] &= ~deleted[k];
+                uint64_t bits = deleted[k];
+                while (bits) {
+                    const int32_t y = k * 64 + countTrailingZeros64(bits);
+                    bits &= bits - 1;
+                    plane[y * w + x] = 255;
+                    ridgeRows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
+                    markRows(x, y);
                 }
             }
+            if (!any) continue;
+            changed = true;
+            for (int32_t k = 0; k < words; ++k) {
+                pendingColumns[x - 1][k] |= marks[k];
+                pendingColumns[x][k] |= marks[k];
+                pendingColumns[x + 1][k] |= marks[k];
+            }
+        }
+    }
+
+    // Pending marks of the 3 x 3 neighbourhood of a deleted pixel in the bit
+    // lines of the other direction.
+    void markColumns(int32_t x, int32_t y) {
+        const int32_t vy = y - 1;
+        const int32_t vWord = vy >> 6, vShift = vy & 63;
+        const uint64_t low = uint64_t{7} << vShift;
+        const uint64_t high = vShift > 61 ? uint64_t{7} >> (64 - vShift) : 0;
+        for (int32_t i = -1; i <= 1; ++i) {
+            pendingColumns[x + i][vWord] |= low;
+            pendingColumns[x + i][vWord + 1] |= high;
+        }
+    }
+
+    void markRows(int32_t x, int32_t y) {
+        const int32_t hx = x - 1;
+        const int32_t hWord = hx >> 6, hShift = hx & 63;
+        const uint64_t low = uint64_t{7} << hShift;
+        const uint64_t high = hShift > 61 ? uint64_t{7} >> (64 - hShift) : 0;
+        for (int32_t i = -1; i <= 1; ++i) {
+            pendingRows[y + i][hWord] |= low;
+            pendingRows[y + i][hWord + 1] |= high;
         }
     }
 };
