@@ -96,20 +96,25 @@ TEST(ThinImage, MatchesPlainTranscriptionOnRandomShapes) {
 }
 
 TEST(ThinImage, MatchesPlainTranscriptionOnNoise) {
-    // Salt-and-pepper planes with mid-grey values too: only exact 0 and 255
-    // take part, whatever else the plane holds.
+    // Salt-and-pepper planes, full size too so that runs of deletable pixels
+    // cross the 64-pixel words, and with mid-grey values: only exact 0 and
+    // 255 take part, whatever else the plane holds.
     std::mt19937 rng(7);
-    for (int rep = 0; rep < 8; ++rep) {
-        Canvas fast(123, 77);
-        for (int32_t i = 0; i < fast.ws->pixelCount; ++i) {
-            const uint32_t r = rng() % 10;
-            fast.ws->imagePlane[i] = r < 6 ? 0 : (r < 9 || rep < 4 ? 255 : 128);
+    const int32_t sizes[][2] = {{123, 77}, {640, 480}, {130, 200}};
+    for (const auto& size : sizes) {
+        for (int rep = 0; rep < 6; ++rep) {
+            Canvas fast(size[0], size[1]);
+            const uint32_t ridgeShare = 4 + rep % 3 * 2;  // 40, 60 or 80 per cent
+            for (int32_t i = 0; i < fast.ws->pixelCount; ++i) {
+                const uint32_t r = rng() % 10;
+                fast.ws->imagePlane[i] = r < ridgeShare ? 0 : (r < 9 || rep < 3 ? 255 : 128);
+            }
+            Canvas plain(size[0], size[1]);
+            std::memcpy(plain.ws->imagePlane, fast.ws->imagePlane, sizeof fast.ws->imagePlane);
+            thinImage(fast.w(), fast.ws->imagePlane, size[0], size[1]);
+            reference::thinImage(plain.w(), plain.ws->imagePlane, size[0], size[1]);
+            ASSERT_EQ(fast.image(), plain.image()) << size[0] << "x" << size[1] << " rep " << rep;
         }
-        Canvas plain(123, 77);
-        std::memcpy(plain.ws->imagePlane, fast.ws->imagePlane, sizeof fast.ws->imagePlane);
-        thinImage(fast.w(), fast.ws->imagePlane, 123, 77);
-        reference::thinImage(plain.w(), plain.ws->imagePlane, 123, 77);
-        ASSERT_EQ(fast.image(), plain.image()) << rep;
     }
 }
 
