@@ -71,6 +71,28 @@ TEST(MatcherEquivalence, RandomSetPairs) {
     RecordProperty("pairs", pairs);
 }
 
+// A second minutia at every offset around the rim of the pairing distance:
+// under the anchor on the first minutia it pairs exactly when dx * dx + dy * dy
+// is below 100.
+TEST(MatcherEquivalence, PairingRimUnderTheSearch) {
+    for (int32_t dy = -11; dy <= 11; ++dy) {
+        for (int32_t dx = -11; dx <= 11; ++dx) {
+            MinutiaSet probe{}, reference{};
+            probe.count = reference.count = 2;
+            probe.minutiae[0] = Minutia{300, 200, 10, {255, 255, 255}, 1};
+            probe.minutiae[1] = Minutia{340, 260, 200, {255, 255, 255}, 2};
+            reference.minutiae[0] = probe.minutiae[0];
+            reference.minutiae[1] = probe.minutiae[1];
+            reference.minutiae[1].x += dx;
+            reference.minutiae[1].y += dy;
+            ASSERT_TRUE(sameMatch(probe, reference)) << dx << "," << dy;
+            MatchResult r;
+            searchBestAlignment(probe, reference, r, kFullSearch);
+            EXPECT_EQ(r.matchedCount, dx * dx + dy * dy < 100 ? 2 : 1) << dx << "," << dy;
+        }
+    }
+}
+
 // Sets made of a few minutiae repeated (and the probe a copy of the
 // reference): many anchors tie on the best score, and the first must stay.
 TEST(MatcherEquivalence, TiesAndRepeatedMinutiae) {
