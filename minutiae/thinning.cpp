@@ -199,6 +199,10 @@ struct BitThinner {
         for (int32_t y = 0; y < h; ++y) {
             const uint8_t* row = plane + y * w;
             int32_t x = 0;
+            for (; x + 64 <= w; x += 64) {
+                ridgeRows[y][x >> 6] = ridgeBits16(row + x, other) | ridgeBits16(row + x + 16, other) << 16 |
+                                       ridgeBits16(row + x + 32, other) << 32 | ridgeBits16(row + x + 48, other) << 48;
+            }
             for (; x + 16 <= w; x += 16) ridgeRows[y][x >> 6] |= ridgeBits16(row + x, other) << (x & 63);
             for (; x < w; ++x) {
                 ridgeRows[y][x >> 6] |= static_cast<uint64_t>(row[x] == 0) << (x & 63);
@@ -230,7 +234,10 @@ struct BitThinner {
         uint64_t wouldDelete[kRowWords > kColumnWords ? kRowWords : kColumnWords];
         bool any = false;
         for (int32_t k = 0; k < words; ++k) {
-            const uint64_t p = pending[k] & inner[k] & line[k];
+            // Candidates: pending ridge pixels off the border with background
+            // before or after them on the line.
+            const uint64_t m0 = ~before(line, k), m2 = ~after(line, k);
+            const uint64_t p = pending[k] & inner[k] & line[k] & (m0 | m2);
             pending[k] = 0;
             if (!p) {
                 wouldDelete[k] = 0;
@@ -240,15 +247,14 @@ struct BitThinner {
             // row above, next the row below. Vertical: previous is the column
             // to the left, next the column to the right.
             const uint64_t a0 = ~before(previous, k), a1 = ~previous[k], a2 = ~after(previous, k);
-            const uint64_t m0 = ~before(line, k), m2 = ~after(line, k);
             const uint64_t b0 = ~before(next, k), b1 = ~next[k], b2 = ~after(next, k);
             uint64_t d;
             if (horizontal) {
                 // sw s se w e nw n ne
-                d = deletableBits(b0, b1, b2, m0, m2, a0, a1, a2) & (m0 | m2);
+                d = deletableBits(b0, b1, b2, m0, m2, a0, a1, a2);
             } else {
                 // (x-1,y+1) (x,y+1) (x+1,y+1) (x-1,y) (x+1,y) (x-1,y-1) (x,y-1) (x+1,y-1)
-                d = deletableBits(a2, m2, b2, a1, b1, a0, m0, b0) & (m0 | m2);
+                d = deletableBits(a2, m2, b2, a1, b1, a0, m0, b0);
             }
             wouldDelete[k] = d & p;
             any |= wouldDelete[k] != 0;
