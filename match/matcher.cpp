@@ -242,6 +242,15 @@ using namespace match_internal;
 
 namespace {
 
+// Bit i set for each reference minutia i of the given kind.
+uint64_t kindMask(const PreparedReference& ref, int32_t kind) {
+    uint64_t mask = 0;
+    for (int32_t i = 0; i < ref.count && i < kMaxMinutiae; ++i) {
+        if (ref.kind[i] == kind) mask |= uint64_t{1} << i;
+    }
+    return mask;
+}
+
 // The probe set in the form the search reads it.
 struct PreparedProbe {
     int32_t count;
@@ -272,9 +281,7 @@ void prepareProbe(const MinutiaSet& probe, const PreparedReference& ref, Prepare
         prepared.xd[j] = prepared.x[j];
         prepared.yd[j] = prepared.y[j];
         if (quick) ringQuantities(m, prepared.ring[j]);
-        uint64_t same = 0;
-        for (int32_t i = 0; i < ref.count; ++i) same |= static_cast<uint64_t>(ref.kind[i] == m.kind) << i;
-        view.sameKind[j] = same;
+        view.sameKind[j] = kindMask(ref, m.kind);
     }
 }
 
@@ -458,9 +465,7 @@ AlignmentScore scoreAlignedSet(const MinutiaSet& aligned, const MinutiaSet& refe
         view.x[j] = m.x;
         view.y[j] = m.y;
         view.direction[j] = normalDirection(m.direction);
-        uint64_t same = 0;
-        for (int32_t i = 0; i < ref.count; ++i) same |= static_cast<uint64_t>(ref.kind[i] == m.kind) << i;
-        view.sameKind[j] = same;
+        view.sameKind[j] = kindMask(ref, m.kind);
     }
     const PairScore scored = scorePrepared(ref, view, matchMode == kQuickSearch);
     return AlignmentScore{scored.score, scored.pairCount};
