@@ -343,9 +343,9 @@ struct BitThinner {
         const int32_t vWord = vy >> 6, vShift = vy & 63;
         const uint64_t low = uint64_t{7} << vShift;
         const uint64_t high = vShift > 61 ? uint64_t{7} >> (64 - vShift) : 0;
-        for (int32_t i = -1; i <= 1; ++i) {
-            pendingColumns[x + i][vWord] |= low;
-            pendingColumns[x + i][vWord + 1] |= high;
+        for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord] |= low;
+        if (high) {
+            for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord + 1] |= high;
         }
     }
 
@@ -354,9 +354,9 @@ struct BitThinner {
         const int32_t hWord = hx >> 6, hShift = hx & 63;
         const uint64_t low = uint64_t{7} << hShift;
         const uint64_t high = hShift > 61 ? uint64_t{7} >> (64 - hShift) : 0;
-        for (int32_t i = -1; i <= 1; ++i) {
-            pendingRows[y + i][hWord] |= low;
-            pendingRows[y + i][hWord + 1] |= high;
+        for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord] |= low;
+        if (high) {
+            for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord + 1] |= high;
         }
     }
 };
