@@ -2,9 +2,11 @@
 // stages against their plain transcriptions on real prints, and the exports.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -304,6 +306,39 @@ TEST(ExtractExport, RefusedSizes) {
     EXPECT_EQ(ExtractEx(path.c_str(), 0, featureTemplate, &length), ORVANE_E_LOAD_IMAGE);
     EXPECT_EQ(ExtractEx((path + ".none").c_str(), 0, featureTemplate, &length), ORVANE_E_LOAD_IMAGE);
     EXPECT_EQ(length, -1);
+}
+
+TEST(ExtractExport, ArbitraryImagesGiveATemplateOrFailure) {
+    // Noise, stripes and mixtures of random sizes: 0 with a well-formed
+    // template of at most 60 minutiae, or 10400.
+    std::mt19937 rng(99);
+    for (int rep = 0; rep < 24; ++rep) {
+        const int32_t w = 1 + static_cast<int32_t>(rng() % 640), h = 1 + static_cast<int32_t>(rng() % 480);
+        std::vector<uint8_t> image(static_cast<size_t>(w * h));
+        const double period = 6 + rng() % 6, angle = (rng() % 180) * 3.14159 / 180;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const double phase = (x * std::cos(angle) + y * std::sin(angle)) * 6.28318 / period;
+                const int noise = static_cast<int>(rng() % 256);
+                const int stripes = static_cast<int>(127.5 + 127.5 * std::sin(phase + 0.002 * x * y));
+                image[static_cast<size_t>(y * w + x)] =
+                    static_cast<uint8_t>(rep % 3 == 0   ? noise
+                                         : rep % 3 == 1 ? stripes
+                                                        : (noise + 3 * stripes) / 4);
+            }
+        std::vector<uint8_t> featureTemplate(ORVANE_MAX_TEMPLATE_BYTES + 16, 0xCD);
+        int32_t length = -1;
+        const int32_t code = Extract(w, h, image.data(), 0, featureTemplate.data(), &length);
+        ASSERT_TRUE(code == 0 || code == ORVANE_E_EXTRACTION) << w << "x" << h << " code " << code;
+        if (code == 0) {
+            EXPECT_TRUE(isWellFormedTemplate(featureTemplate.data()));
+            EXPECT_LE(length, ORVANE_MAX_TEMPLATE_BYTES);
+            EXPECT_GE(featureTemplate[2], 8);
+            EXPECT_EQ(featureTemplate[ORVANE_MAX_TEMPLATE_BYTES], 0xCD);
+        } else {
+            EXPECT_EQ(length, -1);
+        }
+    }
 }
 
 TEST(ExtractExport, TinyImagesFailCleanly) {
