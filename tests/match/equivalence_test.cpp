@@ -5,13 +5,18 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "formats/feature_template.h"
+#include "interface/extraction.h"
 #include "match/align.h"
 #include "match/match_internal.h"
 #include "match/matcher.h"
 #include "reference_matcher.h"
+#include "support/test_support.h"
 #include "synthetic_sets.h"
 #include "workspace/numeric.h"
 
@@ -203,6 +208,40 @@ TEST(MatcherEquivalence, ForeignTemplateValues) {
             EXPECT_EQ(score, slow.matchedCount < 8 ? 0 : slow.score);
         }
     }
+}
+
+}  // namespace
+}  // namespace orvane
+
+namespace orvane {
+namespace {
+
+// Templates extracted from real prints (skipped without the data folder):
+// every pair among the impressions of two fingers per database.
+TEST(MatcherEquivalence, RealPrintPairs) {
+    std::vector<MinutiaSet> sets;
+    std::unique_ptr<Workspace> ws = test::makeWorkspace();
+    for (const std::string& path : test::realPrints()) {
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        if (name.compare(0, 4, "101_") != 0 && name.compare(0, 4, "102_") != 0) continue;
+        uint8_t t[kMaxTemplateBytes];
+        int32_t length = 0;
+        if (extractTemplateFromFile(*ws, path.c_str(), t, &length, nullptr) != 0) continue;
+        MinutiaSet s;
+        ASSERT_EQ(unpackTemplate(t, &s), 0);
+        sets.push_back(s);
+    }
+    if (sets.size() < 2) GTEST_SKIP() << "no real prints";
+    int pairs = 0;
+    for (size_t a = 0; a < sets.size(); a += 4) {
+        for (size_t b = 1; b < sets.size(); b += 5) {
+            if (a == b) continue;
+            ASSERT_TRUE(sameMatch(sets[a], sets[b])) << a << " " << b;
+            ++pairs;
+        }
+    }
+    std::printf("%zu prints, %d pairs\n", sets.size(), pairs);
+    RecordProperty("pairs", pairs);
 }
 
 }  // namespace
