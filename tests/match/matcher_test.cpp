@@ -182,12 +182,17 @@ TEST(RingOrientationsAgree, DifferenceOfEightPassesNineRejects) {
 TEST(MatchMinutiaSets, QuickSearchSkipsAnchorsWhoseRingsDisagree) {
     MinutiaSet probe = spreadSet(20);
     MinutiaSet reference = probe;
-    // Reference 0's rings now disagree with probe 0's, so the first anchor
-    // that ends the search is reference 1 with probe 1.
+    // Reference 0's rings now disagree with those of every probe minutia of
+    // its kind, so no anchor on reference 0 is scored; the search ends at the
+    // eighth pair of the anchor reference 1 with probe 1.
     reference.minutiae[0].ringOrientation[0] = 120;
+    for (int32_t p = 0; p < probe.count; ++p) {
+        if (probe.minutiae[p].kind == reference.minutiae[0].kind) {
+            EXPECT_FALSE(ringOrientationsAgree(probe.minutiae[p], reference.minutiae[0])) << p;
+        }
+    }
     const MatchResult r = matched(probe, reference, kQuickSearch);
-    EXPECT_EQ(r.matchedCount, 8);
-    EXPECT_EQ(r.score, 192);
+    expectResult(r, 192, 0, 0, 0, 8);
     MatchResult slow;
     reference::match(probe, reference, slow, kQuickSearch);
     EXPECT_EQ(std::memcmp(&r, &slow, sizeof r), 0);
