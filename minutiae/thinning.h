@@ -19,8 +19,9 @@ extern const uint8_t ThinningTable[256];
 // order and seeing its own earlier deletions, every ridge pixel beside the
 // background in the pass direction whose code the table marks, and skips the
 // pixel after each deletion. Repeats until an iteration deletes nothing.
-// On return scratchPlane of ws holds a copy of the skeleton; plane must not
-// be scratchPlane. Returns 0.
+// scratchPlane of ws serves as working memory and holds a copy of the
+// skeleton on return. A plane that is scratchPlane itself, or a size outside
+// 1..640 x 1..480, is left alone. Returns 0.
 int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height);
 
 // thinImage on imagePlane. Returns 0.
