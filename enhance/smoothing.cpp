@@ -1,6 +1,10 @@
 // Box mean and half-resolution reduction.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -47,45 +51,74 @@ void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, 
     }
 }
 
-// The 3 x 3 mean (radius 1, every sample), the smoothing of every image:
-// column sums of the rows inside, then three of them across; the divisor is
-// 3, 6 or 9 in the interior columns (1, 2 or 3 rows times 3 columns).
-template <int kRows>
-void meanOfColumnTriples(const uint16_t* __restrict columns, uint8_t* __restrict out, int32_t width) {
-    for (int32_t x = 1; x < width - 1; ++x)
-        out[x] = static_cast<uint8_t>((columns[x - 1] + columns[x] + columns[x + 1]) / (3 * kRows));
+// The 3 x 3 mean (radius 1, every sample), the smoothing of every image.
+// Each output row is built from the column sums of the (up to) three source
+// rows around it; the divisor is 3, 6 or 9 in the interior columns (1, 2 or 3
+// rows times 3 columns) and 2, 4 or 6 at the two edge columns.
+//
+// The interior quotients come from a 16-bit multiply-high: with
+// m = ceil(2^16 / d), (s * m) >> 16 equals s / d for every sum s <= 255 d
+// (checked below at compile time), which SSE2 does eight lanes at a time.
+constexpr uint32_t kThirdOf[4] = {0, 21846, 10923, 7282};  // m for d = 3 * rows
+
+constexpr bool multiplyHighDivides(uint32_t d, uint32_t m) {
+    for (uint32_t s = 0; s <= 255 * d; ++s)
+        if (((s * m) >> 16) != s / d) return false;
+    return true;
+}
+static_assert(multiplyHighDivides(3, kThirdOf[1]) && multiplyHighDivides(6, kThirdOf[2]) &&
+                  multiplyHighDivides(9, kThirdOf[3]),
+              "the multiply-high quotients of the 3 x 3 mean must be exact");
+
+// One row of the 3 x 3 mean: above and below are null outside the image.
+void meanRow3x3(const uint8_t* above, const uint8_t* row, const uint8_t* below, uint8_t* __restrict out,
+                int32_t width) {
+    alignas(16) uint16_t columns[kMaxWidth + 8];
+    int32_t rows = 1;
+    for (int32_t x = 0; x < width; ++x) columns[x] = row[x];
+    if (above) {
+        ++rows;
+        for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + above[x]);
+    }
+    if (below) {
+        ++rows;
+        for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + below[x]);
+    }
+    if (width == 1) {
+        out[0] = static_cast<uint8_t>(columns[0] / rows);
+        return;
+    }
+    out[0] = static_cast<uint8_t>((columns[0] + columns[1]) / (2 * rows));
+    out[width - 1] = static_cast<uint8_t>((columns[width - 2] + columns[width - 1]) / (2 * rows));
+    const uint32_t m = kThirdOf[rows];
+    int32_t x = 1;
+#if defined(__SSE2__)
+    // Sixteen outputs per step while x + 16 <= width - 1 (columns x - 1 to
+    // x + 16 exist); the scalar loop below finishes the row.
+    const __m128i multiplier = _mm_set1_epi16(static_cast<int16_t>(m));
+    for (; x + 16 <= width - 1; x += 16) {
+        const __m128i low = _mm_add_epi16(
+            _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x - 1)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x + 1)));
+        const __m128i high = _mm_add_epi16(
+            _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x + 7)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x + 8))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x + 9)));
+        const __m128i means =
+            _mm_packus_epi16(_mm_mulhi_epu16(low, multiplier), _mm_mulhi_epu16(high, multiplier));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), means);
+    }
+#endif
+    for (; x < width - 1; ++x)
+        out[x] = static_cast<uint8_t>(((columns[x - 1] + columns[x] + columns[x + 1]) * m) >> 16);
 }
 
 void boxMean3x3(const uint8_t* __restrict source, uint8_t* __restrict destination, int32_t width, int32_t height) {
-    uint16_t columns[kMaxWidth];
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = source + y * width;
-        const uint8_t* above = y > 0 ? row - width : nullptr;
-        const uint8_t* below = y + 1 < height ? row + width : nullptr;
-        int32_t rows = 1;
-        for (int32_t x = 0; x < width; ++x) columns[x] = row[x];
-        if (above) {
-            ++rows;
-            for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + above[x]);
-        }
-        if (below) {
-            ++rows;
-            for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + below[x]);
-        }
-        uint8_t* out = destination + y * width;
-        if (width == 1) {
-            out[0] = static_cast<uint8_t>(columns[0] / rows);
-            continue;
-        }
-        out[0] = static_cast<uint8_t>((columns[0] + columns[1]) / (2 * rows));
-        out[width - 1] = static_cast<uint8_t>((columns[width - 2] + columns[width - 1]) / (2 * rows));
-        if (rows == 3) {
-            meanOfColumnTriples<3>(columns, out, width);
-        } else if (rows == 2) {
-            meanOfColumnTriples<2>(columns, out, width);
-        } else {
-            meanOfColumnTriples<1>(columns, out, width);
-        }
+        meanRow3x3(y > 0 ? row - width : nullptr, row, y + 1 < height ? row + width : nullptr, destination + y * width,
+                   width);
     }
 }
 
@@ -230,26 +263,66 @@ void halveImage(Workspace& ws) {
         half[x / 2] = image[x];
         half[(halfHeight - 1) * halfWidth + x / 2] = image[(height - 1) * width + x];
     }
-    // Interior: 3 x 3 binomial average around every even (x, y).
+    // Interior: 3 x 3 binomial average around every even (x, y), as the
+    // vertical 1 2 1 sums of the three rows, then 1 2 1 across them.
+    alignas(16) uint16_t vertical[kMaxWidth];
     for (int32_t y = 2; y < height - 2; y += 2) {
         const uint8_t* above = image + (y - 1) * width;
         const uint8_t* row = above + width;
         const uint8_t* below = row + width;
         uint8_t* out = half + (y / 2) * halfWidth;
-        for (int32_t x = 2; x < width - 2; x += 2) {
-            const int32_t sum = above[x - 1] + 2 * above[x] + above[x + 1] + 2 * row[x - 1] + 4 * row[x] +
-                                2 * row[x + 1] + below[x - 1] + 2 * below[x] + below[x + 1];
-            out[x / 2] = static_cast<uint8_t>(sum >> 4);
+        for (int32_t x = 0; x < width; ++x)
+            vertical[x] = static_cast<uint16_t>(above[x] + 2 * row[x] + below[x]);
+        int32_t x = 2;
+#if defined(__SSE2__)
+        // Eight outputs per step: the even and odd sums split out of the
+        // 32-bit lanes (each at most 1020, so the signed packs are exact).
+        const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+        for (; x + 14 < width - 2; x += 16) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x));
+            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 8));
+            const __m128i pl = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x - 2));
+            const __m128i ql = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 6));
+            const __m128i centre = _mm_packs_epi32(_mm_and_si128(p, lowHalf), _mm_and_si128(q, lowHalf));
+            const __m128i right = _mm_packs_epi32(_mm_srli_epi32(p, 16), _mm_srli_epi32(q, 16));
+            const __m128i left = _mm_packs_epi32(_mm_srli_epi32(pl, 16), _mm_srli_epi32(ql, 16));
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(left, right), _mm_add_epi16(centre, centre));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x / 2),
+                             _mm_packus_epi16(_mm_srli_epi16(sum, 4), _mm_setzero_si128()));
         }
+#endif
+        for (; x < width - 2; x += 2)
+            out[x / 2] = static_cast<uint8_t>((vertical[x - 1] + 2 * vertical[x] + vertical[x + 1]) >> 4);
     }
 }
 
+// Both 3 x 3 passes in one sweep: the first pass's rows live in a ring of
+// three on the stack, and the second pass writes row r to imagePlane (and to
+// scratchPlane, where the separate passes would leave it) once the first
+// pass no longer needs the source row r. The planes end as after two passes
+// with their copies back.
 void smoothAndHalve(Workspace& ws) {
     const int32_t count = ws.pixelCount;
     if (count < 1 || count > kPlaneSize) return;
-    for (int pass = 0; pass < 2; ++pass) {
-        boxMean(ws, ws.imagePlane, ws.scratchPlane, 1, 1);
-        std::memcpy(ws.imagePlane, ws.scratchPlane, static_cast<size_t>(count));
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return;
+    uint8_t* image = ws.imagePlane;
+    uint8_t* scratch = ws.scratchPlane;
+    uint8_t firstPass[3][kMaxWidth];
+    int32_t nextFirst = 0;  // the next first-pass row to make
+    for (int32_t r = 0; r < height; ++r) {
+        // First-pass rows up to r + 1; row r + 1 reads source row r, which
+        // is still the original until it is rewritten below.
+        for (; nextFirst <= r + 1 && nextFirst < height; ++nextFirst) {
+            const uint8_t* row = image + nextFirst * width;
+            meanRow3x3(nextFirst > 0 ? row - width : nullptr, row, nextFirst + 1 < height ? row + width : nullptr,
+                       firstPass[nextFirst % 3], width);
+        }
+        uint8_t* out = scratch + r * width;
+        meanRow3x3(r > 0 ? firstPass[(r - 1) % 3] : nullptr, firstPass[r % 3],
+                   r + 1 < height ? firstPass[(r + 1) % 3] : nullptr, out, width);
+        std::memcpy(image + r * width, out, static_cast<size_t>(width));
     }
     halveImage(ws);
 }
