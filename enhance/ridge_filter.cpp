@@ -1,6 +1,10 @@
 // Directional ridge filtering and binarization along the DirectionLineTable.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "enhance/direction_lines.h"
 #include "enhance/enhance.h"
 
@@ -146,6 +150,134 @@ void binarizeRun(const uint8_t* __restrict source, uint8_t* __restrict destinati
     }
 }
 
+#if defined(__SSE2__)
+// Sixteen pixels at a time. The line offsets differ from pixel to pixel, so
+// a block of 16 is computed once for each table row that occurs in it and
+// the lanes of that row are kept; most blocks hold one or two rows.
+//
+// Divisions by the weight sums use a 16-bit multiply-high: with
+// m = ceil(2^16 / d), (s * m) >> 16 equals s / d for 0 <= s <= limit
+// (checked at compile time).
+constexpr bool multiplyHighDivides(uint32_t d, uint32_t m, uint32_t limit) {
+    for (uint32_t s = 0; s <= limit; ++s)
+        if (((s * m) >> 16) != s / d) return false;
+    return true;
+}
+constexpr uint16_t kSeventh = 9363;     // ceil(2^16 / 7)
+constexpr uint16_t kEighteenth = 3641;  // ceil(2^16 / 18)
+// The sharpening sum reaches 9 * 255 + 6 * 255 = 3825 before the clamp.
+static_assert(multiplyHighDivides(7, kSeventh, 3825), "sevenths must be exact");
+static_assert(multiplyHighDivides(18, kEighteenth, 18 * 255), "eighteenths must be exact");
+
+constexpr int32_t kBlock = 16;
+
+inline __m128i loadBlock(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// The 16 bytes at source + i + o widened to two vectors of 16-bit lanes.
+struct Widened {
+    __m128i low, high;
+};
+inline Widened widen(const uint8_t* p) {
+    const __m128i bytes = loadBlock(p);
+    const __m128i zero = _mm_setzero_si128();
+    return {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
+}
+inline Widened add(Widened a, Widened b) { return {_mm_add_epi16(a.low, b.low), _mm_add_epi16(a.high, b.high)}; }
+inline Widened sub(Widened a, Widened b) { return {_mm_sub_epi16(a.low, b.low), _mm_sub_epi16(a.high, b.high)}; }
+inline Widened times(Widened a, int16_t f) {
+    const __m128i factor = _mm_set1_epi16(f);
+    return {_mm_mullo_epi16(a.low, factor), _mm_mullo_epi16(a.high, factor)};
+}
+inline Widened quotient(Widened a, uint16_t m) {
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(m));
+    return {_mm_mulhi_epu16(a.low, factor), _mm_mulhi_epu16(a.high, factor)};
+}
+inline __m128i packBytes(Widened a) { return _mm_packus_epi16(a.low, a.high); }
+
+// Plain 7-point sum along the offsets o around source + i.
+inline Widened lineSum(const uint8_t* source, const int32_t* o, int32_t i) {
+    const uint8_t* p = source + i;
+    return add(add(add(widen(p + o[0]), widen(p + o[1])), add(widen(p + o[2]), widen(p + o[3]))),
+               add(add(widen(p + o[4]), widen(p + o[5])), widen(p + o[6])));
+}
+
+inline __m128i meanAlongBlock(const uint8_t* source, const int32_t* o, int32_t i) {
+    return packBytes(quotient(lineSum(source, o, i), kSeventh));
+}
+
+// -3 -1 3 9 3 -1 -3: a negative sum truncates to a mean of 0 or below and is
+// clamped to 0 either way, so it is set to 0 first; the unsigned packing
+// clamps at 255.
+inline __m128i sharpenAcrossBlock(const uint8_t* source, const int32_t* o, int32_t i) {
+    const uint8_t* p = source + i;
+    const Widened outer = sub(add(widen(p + o[2]), widen(p + o[4])), add(widen(p + o[0]), widen(p + o[6])));
+    const Widened sum = sub(add(times(outer, 3), times(widen(p + o[3]), 9)), add(widen(p + o[1]), widen(p + o[5])));
+    const __m128i zero = _mm_setzero_si128();
+    const Widened positive{_mm_max_epi16(sum.low, zero), _mm_max_epi16(sum.high, zero)};
+    return packBytes(quotient(positive, kSeventh));
+}
+
+// 0 (ridge) where the centre is below 4 or the weighted mean along the
+// ridge is below the plain mean across it, else 255.
+inline __m128i binarizeBlock(const uint8_t* source, const int32_t* a, const int32_t* c, int32_t i) {
+    const uint8_t* p = source + i;
+    const Widened centre = widen(p);
+    const Widened twos = add(add(widen(p + a[0]), widen(p + a[1])), add(widen(p + a[5]), widen(p + a[6])));
+    const Widened threes = add(widen(p + a[2]), widen(p + a[4]));
+    const Widened along =
+        quotient(add(add(times(twos, 2), times(threes, 3)), times(centre, 4)), kEighteenth);
+    const Widened acrossSum = add(add(add(widen(p + c[0]), widen(p + c[1])), add(widen(p + c[2]), centre)),
+                                  add(add(widen(p + c[4]), widen(p + c[5])), widen(p + c[6])));
+    const Widened across = quotient(acrossSum, kSeventh);
+    const __m128i lower =
+        _mm_packs_epi16(_mm_cmplt_epi16(along.low, across.low), _mm_cmplt_epi16(along.high, across.high));
+    const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(3)), loadBlock(p));
+    return _mm_andnot_si128(_mm_or_si128(lower, dark), _mm_set1_epi8(static_cast<char>(0xFF)));
+}
+
+// The table rows of the 16 codes at codes: (code - 8) / 15 + 1 for codes 8
+// to 172, else 0, with the quotient by multiply-high.
+constexpr uint16_t kFifteenth = 4370;  // ceil(2^16 / 15)
+static_assert(multiplyHighDivides(15, kFifteenth, 172 - 8), "fifteenths must be exact");
+
+inline __m128i tableRowsOf(const uint8_t* codes) {
+    const __m128i shifted = _mm_sub_epi8(loadBlock(codes), _mm_set1_epi8(8));  // codes below 8 wrap past 164
+    const __m128i tabled = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(172 - 8))), shifted);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(kFifteenth));
+    const __m128i quotients = _mm_packus_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(shifted, zero), factor),
+                                               _mm_mulhi_epu16(_mm_unpackhi_epi8(shifted, zero), factor));
+    return _mm_and_si128(tabled, _mm_add_epi8(quotients, _mm_set1_epi8(1)));
+}
+
+// Writes destination[begin..end) (end - begin >= 16) block by block, the
+// table rows taken from codes. The last block is moved back to end at end,
+// recomputing a few pixels.
+template <typename Block>
+void blocksOfRow(const uint8_t* codes, uint8_t* destination, int32_t begin, int32_t end, Block block) {
+    for (int32_t at = begin;; at += kBlock) {
+        if (at + kBlock > end) at = end - kBlock;
+        alignas(16) uint8_t rows[kBlock];
+        const __m128i ks = tableRowsOf(codes + at);
+        _mm_store_si128(reinterpret_cast<__m128i*>(rows), ks);
+        __m128i same = _mm_cmpeq_epi8(ks, _mm_set1_epi8(static_cast<char>(rows[0])));
+        uint32_t pending = static_cast<uint32_t>(_mm_movemask_epi8(same)) ^ 0xFFFFu;
+        __m128i result = block(rows[0], at);
+        if (pending != 0) {
+            result = _mm_and_si128(result, same);
+            do {
+                const uint8_t k = rows[__builtin_ctz(pending)];
+                same = _mm_cmpeq_epi8(ks, _mm_set1_epi8(static_cast<char>(k)));
+                result = _mm_or_si128(result, _mm_and_si128(same, block(k, at)));
+                pending &= ~static_cast<uint32_t>(_mm_movemask_epi8(same));
+            } while (pending != 0);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + at), result);
+        if (at + kBlock >= end) return;
+    }
+}
+#endif
+
 }  // namespace
 
 void filterAlongRidges(Workspace& ws) {
@@ -166,6 +298,13 @@ void filterAlongRidges(Workspace& ws) {
                 clippedLineMean(image, width, height, x, y, kDirections.along[codes[i]], kFilterAlongWeights));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
+#if defined(__SSE2__)
+            if (x1 - x0 >= kBlock) {
+                blocksOfRow(codes, smooth, y * width + x0, y * width + x1,
+                            [&](int32_t k, int32_t i) { return meanAlongBlock(image, lines.offset[k], i); });
+                return;
+            }
+#endif
             forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            meanAlongRun(image, smooth, lines.offset[k], begin, end);
@@ -181,6 +320,14 @@ void filterAlongRidges(Workspace& ws) {
                 clippedLineMean(smooth, width, height, x, y, kDirections.across[codes[i]], kFilterAcrossWeights));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
+#if defined(__SSE2__)
+            if (x1 - x0 >= kBlock) {
+                blocksOfRow(codes, image, y * width + x0, y * width + x1, [&](int32_t k, int32_t i) {
+                    return sharpenAcrossBlock(smooth, lines.offset[acrossIndex(k)], i);
+                });
+                return;
+            }
+#endif
             forEachRun(codes, kDirections.across, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            sharpenAcrossRun(smooth, image, lines.offset[k], begin, end);
@@ -213,6 +360,14 @@ void binarizeRidges(Workspace& ws) {
             ridges[i] = along < across ? 0 : 255;
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
+#if defined(__SSE2__)
+            if (x1 - x0 >= kBlock) {
+                blocksOfRow(codes, ridges, y * width + x0, y * width + x1, [&](int32_t k, int32_t i) {
+                    return binarizeBlock(image, lines.offset[k], lines.offset[acrossIndex(k)], i);
+                });
+                return;
+            }
+#endif
             forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            binarizeRun(image, ridges, lines.offset[k], lines.offset[acrossIndex(k)], begin, end);

@@ -200,6 +200,33 @@ TEST(EnhanceEquivalence, RidgeFiltersOnRandomCodes) {
     }
 }
 
+// Every width from 1 to 40: the vector paths of smoothing, halving and the
+// ridge filters take blocks of 8 or 16 pixels and finish or overlap the
+// rest of a row, so each remainder and the widths just too narrow for a
+// block must agree too.
+TEST(EnhanceEquivalence, EveryNarrowWidth) {
+    uint32_t seed = 450;
+    for (int32_t width = 1; width <= 40; ++width) {
+        for (int32_t height : {5, 8, 23}) {
+            const Size size{width, height};
+            auto print = printWorkspace(size, seed++);
+            EXPECT_TRUE(sameAfter(*print, smoothAndHalve, reference::smoothAndHalve));
+            auto ws = printWorkspace(size, seed++);
+            std::mt19937 rng(seed);
+            // Long runs of one code with random breaks, so that blocks hold
+            // one, two or many table rows.
+            std::uniform_int_distribution<int> code(0, 185), change(0, 5);
+            int current = 0;
+            for (int32_t i = 0; i < ws->pixelCount; ++i) {
+                if (change(rng) == 0) current = code(rng);
+                ws->orientationPlane[i] = static_cast<uint8_t>(current > 179 ? 255 : current);
+            }
+            EXPECT_TRUE(sameAfter(*ws, filterAlongRidges, reference::filterAlongRidges)) << width << "x" << height;
+            EXPECT_TRUE(sameAfter(*ws, binarizeRidges, reference::binarizeRidges)) << width << "x" << height;
+        }
+    }
+}
+
 // The whole front of the extraction, stage after stage.
 ::testing::AssertionResult sameChain(Workspace& ws) {
     const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
