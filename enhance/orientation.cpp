@@ -15,6 +15,12 @@ constexpr int32_t kMaxHalfHeight = kMaxHeight / 2;
 // (kGradientRing - 2) / 2; larger windows evaluate a leaving row again.
 constexpr int32_t kGradientRing = 64;
 
+// Exact quotients by reciprocal: with m = floor(2^32 / n) + 1 the product
+// M * m / 2^32 exceeds M / n by less than M / 2^32, and M <= 2040 n (the
+// largest |gx| + |gy| per sample), so the excess stays below 1 / n, under
+// the gap to the next integer, while 2040 n * n < 2^32, i.e. n <= 1450.
+constexpr int32_t kMaxReciprocalCount = 1024;
+
 struct GradientRow {
     int16_t gx[kMaxHalfWidth];
     int16_t gy[kMaxHalfWidth];
@@ -89,6 +95,26 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
     int32_t columnM[kMaxHalfWidth] = {};
     int32_t columnK[kMaxHalfWidth] = {};
     int32_t columnL[kMaxHalfWidth] = {};
+    int32_t windowM[kMaxHalfWidth];
+    int64_t windowK[kMaxHalfWidth], windowL[kMaxHalfWidth];
+    uint8_t strengths[kMaxHalfWidth], codes[kMaxHalfWidth];
+    // In-image window columns of every u.
+    int32_t columnCounts[kMaxHalfWidth];
+    int32_t widest = 0;
+    for (int32_t u = 0; u < halfWidth; ++u) {
+        const int32_t columnFirst = u - radius < 1 ? 1 : u - radius;
+        const int32_t columnLast = u + radius > lastColumn ? lastColumn : u + radius;
+        columnCounts[u] = columnFirst <= columnLast ? columnLast - columnFirst + 1 : 0;
+        if (columnCounts[u] > widest) widest = columnCounts[u];
+    }
+    // M / n as (M * m) >> 32 for the counts that occur, up to
+    // kMaxReciprocalCount; larger counts divide in double.
+    const int32_t tallest = radius < 0 ? 0 : (2 * radius + 1 < lastRow ? 2 * radius + 1 : lastRow);
+    const int32_t largestCount = widest * (tallest > 0 ? tallest : 0);
+    const int32_t tabledCount = largestCount < kMaxReciprocalCount ? largestCount : kMaxReciprocalCount;
+    uint64_t reciprocals[kMaxReciprocalCount + 1];
+    reciprocals[0] = 0;
+    for (int32_t n = 1; n <= tabledCount; ++n) reciprocals[n] = (uint64_t{1} << 32) / static_cast<uint64_t>(n) + 1;
 
     auto enter = [&](int32_t q) {
         if (q < 1 || q > lastRow) return;
@@ -129,8 +155,8 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
                 sumL += columnL[p];
             }
         }
-        uint8_t* strengthTop = strengthPlane + 2 * v * width;
-        uint8_t* codeTop = codePlane + 2 * v * width;
+        // The window sums of the whole row first, then strengths and codes:
+        // the loops stay short and the divisions independent.
         for (int32_t u = 0; u < halfWidth; ++u) {
             if (u > 0 && radius >= 0) {
                 const int32_t leaving = u - 1 - radius;
@@ -146,25 +172,34 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
                     sumL += columnL[entering];
                 }
             }
-            int32_t columnFirst = u - radius < 1 ? 1 : u - radius;
-            int32_t columnLast = u + radius > lastColumn ? lastColumn : u + radius;
-            const int32_t columnCount = columnFirst <= columnLast ? columnLast - columnFirst + 1 : 0;
-            int32_t n = columnCount * rowCount;
-            if (n == 0) n = 1;
-            // The floor of M / n, exact in double for integers below 2^31.
-            int32_t strength = static_cast<int32_t>(static_cast<double>(sumM) / static_cast<double>(n));
-            if (strength > 255) strength = 255;
-            const uint8_t s = static_cast<uint8_t>(strength);
-            const uint8_t c = static_cast<uint8_t>(coder.code(sumK, sumL));
-            strengthTop[2 * u] = s;
-            strengthTop[2 * u + 1] = s;
-            strengthTop[width + 2 * u] = s;
-            strengthTop[width + 2 * u + 1] = s;
-            codeTop[2 * u] = c;
-            codeTop[2 * u + 1] = c;
-            codeTop[width + 2 * u] = c;
-            codeTop[width + 2 * u + 1] = c;
+            windowM[u] = sumM;
+            windowK[u] = sumK;
+            windowL[u] = sumL;
         }
+        for (int32_t u = 0; u < halfWidth; ++u) {
+            int32_t n = columnCounts[u] * rowCount;
+            if (n == 0) n = 1;
+            int32_t strength;
+            if (n <= tabledCount) {
+                strength = static_cast<int32_t>((static_cast<uint64_t>(windowM[u]) * reciprocals[n]) >> 32);
+            } else {
+                // The floor of M / n, exact in double for integers below 2^31.
+                strength = static_cast<int32_t>(static_cast<double>(windowM[u]) / static_cast<double>(n));
+            }
+            strengths[u] = static_cast<uint8_t>(strength > 255 ? 255 : strength);
+            codes[u] = static_cast<uint8_t>(coder.code(windowK[u], windowL[u]));
+        }
+        // Each value covers a 2 x 2 block of the image.
+        uint8_t* strengthTop = strengthPlane + 2 * v * width;
+        uint8_t* codeTop = codePlane + 2 * v * width;
+        for (int32_t u = 0; u < halfWidth; ++u) {
+            strengthTop[2 * u] = strengths[u];
+            strengthTop[2 * u + 1] = strengths[u];
+            codeTop[2 * u] = codes[u];
+            codeTop[2 * u + 1] = codes[u];
+        }
+        std::memcpy(strengthTop + width, strengthTop, static_cast<size_t>(2 * halfWidth));
+        std::memcpy(codeTop + width, codeTop, static_cast<size_t>(2 * halfWidth));
     }
 }
 
