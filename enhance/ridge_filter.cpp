@@ -54,6 +54,79 @@ int32_t clippedLineMean(const uint8_t* plane, int32_t width, int32_t height, int
     return sum / weight;
 }
 
+// The points of every line that lie inside the image for one class of edge
+// pixels: those of one column near the left or right edge (any row away from
+// the top and bottom), or of one row near the top or bottom (any column away
+// from the sides). Offsets are bytes from the pixel.
+struct ClippedLines {
+    int32_t count[12];
+    int32_t offset[12][7];
+    int32_t weight[12][7];
+    int32_t total[12];
+
+    // x (y) negative: the column (row) is not tested.
+    void clip(const int32_t* weights, int32_t width, int32_t height, int32_t x, int32_t y) {
+        for (int32_t k = 0; k < 12; ++k) {
+            count[k] = 0;
+            total[k] = 0;
+            for (int32_t i = 0; i < 7; ++i) {
+                const int32_t dx = DirectionLineTable[k][i][0];
+                const int32_t dy = DirectionLineTable[k][i][1];
+                if (x >= 0 && (x + dx < 0 || x + dx >= width)) continue;
+                if (y >= 0 && (y + dy < 0 || y + dy >= height)) continue;
+                offset[k][count[k]] = dy * width + dx;
+                weight[k][count[k]] = weights[i];
+                total[k] += weights[i];
+                ++count[k];
+            }
+        }
+    }
+
+    int32_t mean(const uint8_t* plane, int32_t i, int32_t k) const {
+        int32_t sum = 0;
+        for (int32_t j = 0; j < count[k]; ++j) sum += weight[k][j] * plane[i + offset[k][j]];
+        return sum / total[k];
+    }
+};
+
+// Line means of one weight set at the pixels within kLineReach of an edge:
+// the clipped lines of the six edge columns are made once, those of an edge
+// row when the scan reaches it; pixels near two edges (and every pixel of an
+// image too small for an interior) test each point.
+class EdgeLineMeans {
+public:
+    EdgeLineMeans(const int32_t* weights, int32_t width, int32_t height)
+        : weights_(weights), width_(width), height_(height),
+          classes_(width > 2 * kLineReach && height > 2 * kLineReach) {
+        if (!classes_) return;
+        for (int32_t c = 0; c < kLineReach; ++c) {
+            columns_[c].clip(weights, width, height, c, -1);
+            columns_[kLineReach + c].clip(weights, width, height, width - kLineReach + c, -1);
+        }
+    }
+
+    int32_t mean(const uint8_t* plane, int32_t x, int32_t y, int32_t k) {
+        const bool nearSide = x < kLineReach || x >= width_ - kLineReach;
+        const bool nearEnd = y < kLineReach || y >= height_ - kLineReach;
+        const int32_t i = y * width_ + x;
+        if (!classes_ || (nearSide && nearEnd)) return clippedLineMean(plane, width_, height_, x, y, k, weights_);
+        if (nearSide) return columns_[x < kLineReach ? x : x - (width_ - 2 * kLineReach)].mean(plane, i, k);
+        if (rowOfLines_ != y) {
+            row_.clip(weights_, width_, height_, -1, y);
+            rowOfLines_ = y;
+        }
+        return row_.mean(plane, i, k);
+    }
+
+private:
+    const int32_t* weights_;
+    int32_t width_, height_;
+    bool classes_;
+    ClippedLines columns_[2 * kLineReach];
+    ClippedLines row_;
+    int32_t rowOfLines_ = -1;
+};
+
 uint8_t clampByte(int32_t value) { return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value)); }
 
 // Calls border(x, y) for every pixel within kLineReach of an edge and
@@ -288,6 +361,8 @@ void filterAlongRidges(Workspace& ws) {
     uint8_t* smooth = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
     const LineOffsets lines(width);
+    EdgeLineMeans alongEdges(kFilterAlongWeights, width, height);
+    EdgeLineMeans acrossEdges(kFilterAcrossWeights, width, height);
 
     // Along the ridge: plain 7-point mean of imagePlane into scratchPlane.
     visitPixels(
@@ -295,7 +370,7 @@ void filterAlongRidges(Workspace& ws) {
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
             smooth[i] = static_cast<uint8_t>(
-                clippedLineMean(image, width, height, x, y, kDirections.along[codes[i]], kFilterAlongWeights));
+                alongEdges.mean(image, x, y, kDirections.along[codes[i]]));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
 #if defined(__SSE2__)
@@ -316,8 +391,7 @@ void filterAlongRidges(Workspace& ws) {
         width, height,
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
-            image[i] = clampByte(
-                clippedLineMean(smooth, width, height, x, y, kDirections.across[codes[i]], kFilterAcrossWeights));
+            image[i] = clampByte(acrossEdges.mean(smooth, x, y, kDirections.across[codes[i]]));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
 #if defined(__SSE2__)
@@ -343,6 +417,8 @@ void binarizeRidges(Workspace& ws) {
     uint8_t* ridges = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
     const LineOffsets lines(width);
+    EdgeLineMeans alongEdges(kBinarizeAlongWeights, width, height);
+    EdgeLineMeans acrossEdges(kBinarizeAcrossWeights, width, height);
 
     visitPixels(
         width, height,
@@ -353,10 +429,8 @@ void binarizeRidges(Workspace& ws) {
                 return;
             }
             const uint8_t code = codes[i];
-            const int32_t along =
-                clippedLineMean(image, width, height, x, y, kDirections.along[code], kBinarizeAlongWeights);
-            const int32_t across =
-                clippedLineMean(image, width, height, x, y, kDirections.across[code], kBinarizeAcrossWeights);
+            const int32_t along = alongEdges.mean(image, x, y, kDirections.along[code]);
+            const int32_t across = acrossEdges.mean(image, x, y, kDirections.across[code]);
             ridges[i] = along < across ? 0 : 255;
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
