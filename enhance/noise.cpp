@@ -1,6 +1,10 @@
 // Noise removal of the two-level ridge image.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -15,7 +19,34 @@ constexpr int kMaxPasses = 8;
 bool judgeRow(const uint8_t* __restrict above, const uint8_t* __restrict row, const uint8_t* __restrict below,
               const uint8_t* __restrict mask, uint8_t* __restrict out, int32_t width) {
     uint8_t flipped = 0;
-    for (int32_t x = 1; x < width - 1; ++x) {
+    int32_t x = 1;
+#if defined(__SSE2__)
+    // Sixteen pixels per step: each like neighbour subtracts -1 from the
+    // count; 255 - v is v with every bit flipped.
+    const __m128i background = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i one = _mm_set1_epi8(1);
+    uint32_t flippedLanes = 0;
+    for (; x + 16 <= width - 1; x += 16) {
+        auto at = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        const __m128i v = at(row + x);
+        __m128i like = _mm_setzero_si128();
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(above + x - 1), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(above + x), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(above + x + 1), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(row + x - 1), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(row + x + 1), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(below + x - 1), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(below + x), v));
+        like = _mm_sub_epi8(like, _mm_cmpeq_epi8(at(below + x + 1), v));
+        const __m128i unjudged = _mm_cmpeq_epi8(at(mask + x), background);
+        const __m128i fewLike = _mm_cmpeq_epi8(_mm_min_epu8(like, one), like);  // like <= 1
+        const __m128i flip = _mm_andnot_si128(unjudged, fewLike);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_xor_si128(v, flip), unjudged));
+        flippedLanes |= static_cast<uint32_t>(_mm_movemask_epi8(flip));
+    }
+    flipped = flippedLanes != 0;
+#endif
+    for (; x < width - 1; ++x) {
         const uint8_t v = row[x];
         const uint8_t like = static_cast<uint8_t>((above[x - 1] == v) + (above[x] == v) + (above[x + 1] == v) +
                                                   (row[x - 1] == v) + (row[x + 1] == v) + (below[x - 1] == v) +

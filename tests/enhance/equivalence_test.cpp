@@ -200,8 +200,8 @@ TEST(EnhanceEquivalence, RidgeFiltersOnRandomCodes) {
     }
 }
 
-// Every width from 1 to 40: the vector paths of smoothing, halving and the
-// ridge filters take blocks of 8 or 16 pixels and finish or overlap the
+// Every width from 1 to 40: the vector paths of smoothing, halving, the
+// ridge filters and noise removal take blocks of 8 or 16 pixels and finish or overlap the
 // rest of a row, so each remainder and the widths just too narrow for a
 // block must agree too.
 TEST(EnhanceEquivalence, EveryNarrowWidth) {
@@ -223,6 +223,13 @@ TEST(EnhanceEquivalence, EveryNarrowWidth) {
             }
             EXPECT_TRUE(sameAfter(*ws, filterAlongRidges, reference::filterAlongRidges)) << width << "x" << height;
             EXPECT_TRUE(sameAfter(*ws, binarizeRidges, reference::binarizeRidges)) << width << "x" << height;
+            // Noise removal of the ridge image, then of sparse dots, under a
+            // mask with holes.
+            std::bernoulli_distribution hole(0.1), dot(0.3);
+            for (int32_t i = 0; i < ws->pixelCount; ++i) ws->maskPlane[i] = hole(rng) ? 255 : 0;
+            EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise)) << width << "x" << height;
+            for (int32_t i = 0; i < ws->pixelCount; ++i) ws->imagePlane[i] = dot(rng) ? 0 : 255;
+            EXPECT_TRUE(sameAfter(*ws, removeBinaryNoise, reference::removeBinaryNoise)) << width << "x" << height;
         }
     }
 }
