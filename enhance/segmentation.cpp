@@ -1,6 +1,10 @@
 // Foreground segmentation and masking.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -24,7 +28,25 @@ int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
     for (int32_t y = 1; y < height - 1; ++y) {
         const uint8_t* in = mean + y * width;
         uint8_t* out = mask + y * width;
-        for (int32_t x = 1; x < width - 1; ++x) {
+        int32_t x = 1;
+#if defined(__SSE2__)
+        // Means are bytes: a threshold of 0 or less takes every pixel, one
+        // above 255 none; otherwise mean >= threshold is max(mean, t) == mean.
+        if (threshold >= 1 && threshold <= 255) {
+            const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+            const __m128i one = _mm_set1_epi8(1);
+            __m128i counts = _mm_setzero_si128();  // two 64-bit lane totals
+            for (; x + 16 <= width - 1; x += 16) {
+                const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+                const __m128i isForeground = _mm_cmpeq_epi8(_mm_max_epu8(m, t), m);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                                 _mm_xor_si128(isForeground, _mm_set1_epi8(static_cast<char>(0xFF))));
+                counts = _mm_add_epi64(counts, _mm_sad_epu8(_mm_and_si128(isForeground, one), _mm_setzero_si128()));
+            }
+            foreground += _mm_cvtsi128_si32(counts) + _mm_cvtsi128_si32(_mm_srli_si128(counts, 8));
+        }
+#endif
+        for (; x < width - 1; ++x) {
             const bool isForeground = in[x] >= threshold;
             out[x] = isForeground ? 0 : 255;
             foreground += isForeground;

@@ -45,7 +45,27 @@ uint32_t reciprocalOf(int32_t d) {
 // stride-step prefix, all with the same divisor.
 void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, int32_t begin, int32_t end,
                      int32_t radius, int32_t step, uint32_t reciprocal) {
-    for (int32_t x = begin; x < end; ++x) {
+    int32_t x = begin;
+#if defined(__SSE2__)
+    // Four quotients per product pair: the 32 x 32 -> 64-bit multiplies of
+    // the even and the odd lanes, each shifted down, then put back together.
+    const __m128i factor = _mm_set1_epi32(static_cast<int32_t>(reciprocal));
+    const __m128i lowLanes = _mm_set_epi32(0, -1, 0, -1);
+    auto quotients = [&](int32_t at) {
+        const __m128i sums =
+            _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(prefix + at + radius)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(prefix + at - radius - step)));
+        const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sums, factor), kReciprocalShift);
+        const __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(sums, 32), factor), kReciprocalShift);
+        return _mm_or_si128(_mm_and_si128(even, lowLanes), _mm_slli_epi64(odd, 32));
+    };
+    for (; x + 16 <= end; x += 16) {
+        const __m128i low = _mm_packs_epi32(quotients(x), quotients(x + 4));
+        const __m128i high = _mm_packs_epi32(quotients(x + 8), quotients(x + 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; x < end; ++x) {
         const uint32_t sum = static_cast<uint32_t>(prefix[x + radius] - prefix[x - radius - step]);
         out[x] = static_cast<uint8_t>((sum * reciprocal) >> kReciprocalShift);
     }

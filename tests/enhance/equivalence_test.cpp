@@ -234,6 +234,27 @@ TEST(EnhanceEquivalence, EveryNarrowWidth) {
     }
 }
 
+// The segmentation's wide window leaves a vector run only from width 42 on:
+// every remainder of it, and the threshold comparison of 16 at a time.
+TEST(EnhanceEquivalence, SegmentationOverEveryRemainder) {
+    uint32_t seed = 470;
+    for (int32_t width = 30; width <= 80; ++width) {
+        auto ws = randomWorkspace({width, 29}, seed++);
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> strength(0, 255);
+        for (int32_t i = 0; i < ws->pixelCount; ++i) ws->maskPlane[i] = static_cast<uint8_t>(strength(rng));
+        for (int32_t threshold : {128, 1, 255, 0, 256}) {
+            auto copy = test::copyOf(*ws);
+            int32_t fastResult = -1, slowResult = -1;
+            EXPECT_TRUE(sameAfter(
+                *copy, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }))
+                << width << " threshold " << threshold;
+            EXPECT_EQ(fastResult, slowResult) << width << " threshold " << threshold;
+        }
+    }
+}
+
 // The whole front of the extraction, stage after stage.
 ::testing::AssertionResult sameChain(Workspace& ws) {
     const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
