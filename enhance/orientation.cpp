@@ -157,34 +157,76 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
         }
         // The window sums of the whole row first, then strengths and codes:
         // the loops stay short and the divisions independent.
-        for (int32_t u = 0; u < halfWidth; ++u) {
-            if (u > 0 && radius >= 0) {
-                const int32_t leaving = u - 1 - radius;
-                const int32_t entering = u + radius;
-                if (leaving >= 1 && leaving <= lastColumn) {
-                    sumM -= columnM[leaving];
-                    sumK -= columnK[leaving];
-                    sumL -= columnL[leaving];
-                }
-                if (entering >= 1 && entering <= lastColumn) {
-                    sumM += columnM[entering];
-                    sumK += columnK[entering];
-                    sumL += columnL[entering];
-                }
+        auto slide = [&](int32_t u) {
+            const int32_t leaving = u - 1 - radius;
+            const int32_t entering = u + radius;
+            if (leaving >= 1 && leaving <= lastColumn) {
+                sumM -= columnM[leaving];
+                sumK -= columnK[leaving];
+                sumL -= columnL[leaving];
             }
-            windowM[u] = sumM;
-            windowK[u] = sumK;
-            windowL[u] = sumL;
+            if (entering >= 1 && entering <= lastColumn) {
+                sumM += columnM[entering];
+                sumK += columnK[entering];
+                sumL += columnL[entering];
+            }
+        };
+        windowM[0] = sumM;
+        windowK[0] = sumK;
+        windowL[0] = sumL;
+        if (radius >= 0) {
+            // Between the edges a column leaves and one enters at every step.
+            const int32_t innerBegin = radius + 2;
+            const int32_t innerEnd = lastColumn - radius + 1 < halfWidth ? lastColumn - radius + 1 : halfWidth;
+            int32_t u = 1;
+            for (; u < halfWidth && u < innerBegin; ++u) {
+                slide(u);
+                windowM[u] = sumM;
+                windowK[u] = sumK;
+                windowL[u] = sumL;
+            }
+            for (; u < innerEnd; ++u) {
+                sumM += columnM[u + radius] - columnM[u - 1 - radius];
+                sumK += columnK[u + radius] - columnK[u - 1 - radius];
+                sumL += columnL[u + radius] - columnL[u - 1 - radius];
+                windowM[u] = sumM;
+                windowK[u] = sumK;
+                windowL[u] = sumL;
+            }
+            for (; u < halfWidth; ++u) {
+                slide(u);
+                windowM[u] = sumM;
+                windowK[u] = sumK;
+                windowL[u] = sumL;
+            }
+        } else {
+            for (int32_t u = 1; u < halfWidth; ++u) {
+                windowM[u] = sumM;
+                windowK[u] = sumK;
+                windowL[u] = sumL;
+            }
+        }
+        // The reciprocal of each column count times this row count; an empty
+        // window has M = 0 and any factor gives 0.
+        const bool rowTabled = widest * rowCount <= tabledCount;
+        uint64_t reciprocalOfColumns[kMaxHalfWidth + 1];
+        if (rowTabled) {
+            for (int32_t c = 0; c <= widest; ++c) reciprocalOfColumns[c] = reciprocals[c * rowCount];
         }
         for (int32_t u = 0; u < halfWidth; ++u) {
-            int32_t n = columnCounts[u] * rowCount;
-            if (n == 0) n = 1;
             int32_t strength;
-            if (n <= tabledCount) {
-                strength = static_cast<int32_t>((static_cast<uint64_t>(windowM[u]) * reciprocals[n]) >> 32);
+            if (rowTabled) {
+                strength = static_cast<int32_t>((static_cast<uint64_t>(windowM[u]) *
+                                                 reciprocalOfColumns[columnCounts[u]]) >> 32);
             } else {
-                // The floor of M / n, exact in double for integers below 2^31.
-                strength = static_cast<int32_t>(static_cast<double>(windowM[u]) / static_cast<double>(n));
+                int32_t n = columnCounts[u] * rowCount;
+                if (n == 0) n = 1;
+                if (n <= tabledCount) {
+                    strength = static_cast<int32_t>((static_cast<uint64_t>(windowM[u]) * reciprocals[n]) >> 32);
+                } else {
+                    // The floor of M / n, exact in double for integers below 2^31.
+                    strength = static_cast<int32_t>(static_cast<double>(windowM[u]) / static_cast<double>(n));
+                }
             }
             strengths[u] = static_cast<uint8_t>(strength > 255 ? 255 : strength);
             codes[u] = static_cast<uint8_t>(coder.code(windowK[u], windowL[u]));
