@@ -94,16 +94,33 @@ static_assert(multiplyHighDivides(3, kThirdOf[1]) && multiplyHighDivides(6, kThi
 void meanRow3x3(const uint8_t* above, const uint8_t* row, const uint8_t* below, uint8_t* __restrict out,
                 int32_t width) {
     alignas(16) uint16_t columns[kMaxWidth + 8];
-    int32_t rows = 1;
-    for (int32_t x = 0; x < width; ++x) columns[x] = row[x];
-    if (above) {
-        ++rows;
-        for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + above[x]);
+    // The rows inside, first to last; an interior row sums all three in one
+    // go, 16 columns per step.
+    const uint8_t* lines[3];
+    int32_t rows = 0;
+    if (above) lines[rows++] = above;
+    lines[rows++] = row;
+    if (below) lines[rows++] = below;
+    int32_t c = 0;
+#if defined(__SSE2__)
+    if (rows == 3) {
+        const __m128i zero = _mm_setzero_si128();
+        for (; c + 16 <= width; c += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[0] + c));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[1] + c));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[2] + c));
+            const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                              _mm_unpacklo_epi8(d, zero));
+            const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                                               _mm_unpackhi_epi8(d, zero));
+            _mm_store_si128(reinterpret_cast<__m128i*>(columns + c), low);
+            _mm_store_si128(reinterpret_cast<__m128i*>(columns + c + 8), high);
+        }
     }
-    if (below) {
-        ++rows;
-        for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + below[x]);
-    }
+#endif
+    for (int32_t x = c; x < width; ++x) columns[x] = lines[0][x];
+    for (int32_t i = 1; i < rows; ++i)
+        for (int32_t x = c; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + lines[i][x]);
     if (width == 1) {
         out[0] = static_cast<uint8_t>(columns[0] / rows);
         return;
