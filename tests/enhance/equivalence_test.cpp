@@ -201,7 +201,7 @@ TEST(EnhanceEquivalence, RidgeFiltersOnRandomCodes) {
 }
 
 // Every width from 1 to 40: the vector paths of smoothing, halving, the
-// ridge filters and noise removal take blocks of 8 or 16 pixels and finish or overlap the
+// gradient products, the ridge filters and noise removal take blocks of 8 or 16 pixels and finish or overlap the
 // rest of a row, so each remainder and the widths just too narrow for a
 // block must agree too.
 TEST(EnhanceEquivalence, EveryNarrowWidth) {
@@ -211,6 +211,9 @@ TEST(EnhanceEquivalence, EveryNarrowWidth) {
             const Size size{width, height};
             auto print = printWorkspace(size, seed++);
             EXPECT_TRUE(sameAfter(*print, smoothAndHalve, reference::smoothAndHalve));
+            EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
+                                  [](Workspace& w) { reference::computeOrientationField(w, 6); }))
+                << width << "x" << height;
             auto ws = printWorkspace(size, seed++);
             std::mt19937 rng(seed);
             // Long runs of one code with random breaks, so that blocks hold
