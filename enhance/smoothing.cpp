@@ -235,6 +235,20 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
         if (step == 2) {
             int32_t even = 0, odd = 0;
             int32_t x = 0;
+#if defined(__SSE2__)
+            // Four columns (two of each parity) per step: [a, b, c, d] plus
+            // itself shifted by two lanes is [a, b, a + c, b + d]; the totals
+            // so far are added to both halves and carried in lanes 2 and 3.
+            __m128i totals = _mm_setzero_si128();
+            for (; x + 4 <= width; x += 4) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x));
+                const __m128i result = _mm_add_epi32(_mm_add_epi32(v, _mm_slli_si128(v, 8)), totals);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x), result);
+                totals = _mm_shuffle_epi32(result, _MM_SHUFFLE(3, 2, 3, 2));
+            }
+            even = _mm_cvtsi128_si32(totals);
+            odd = _mm_cvtsi128_si32(_mm_srli_si128(totals, 4));
+#endif
             for (; x + 1 < width; x += 2) {
                 even += sums[x];
                 odd += sums[x + 1];
