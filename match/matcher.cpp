@@ -322,6 +322,9 @@ inline int32_t popCount(uint64_t v) {
     return static_cast<int32_t>((v * 0x0101010101010101ull) >> 56);
 }
 
+// Set bits of 0..15.
+constexpr int32_t kNibbleBits[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
 // The turn and shift of one anchor in the form the alignment uses them.
 struct AnchorTurn {
     double c, s, xc, yc, sx, sy;
@@ -332,10 +335,11 @@ struct AnchorTurn {
 // aligned minutiae with reference minutiae within reach (nearMask filled for
 // them).
 uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn& t, const PreparedReference& ref,
-                        const uint64_t* kindFilter, AlignedView& view, uint64_t* nearMask) {
+                        const uint64_t* kindFilter, int32_t missLimit, AlignedView& view, uint64_t* nearMask) {
     alignCoordinates(probe, n, t.xc, t.yc, t.c, t.s, t.sx, t.sy, view.x, view.y);
     // Hits are rare, so the branch on them is cheap.
     uint64_t hits = 0;
+    int32_t misses = 0;
     for (int32_t j = 0; j < n; ++j) {
         const int32_t ad = probe.direction[j] + t.rotation;
         view.direction[j] = ad;
@@ -345,6 +349,8 @@ uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn&
         if (m) {
             nearMask[j] = m;
             hits |= uint64_t{1} << j;
+        } else if (++misses >= missLimit) {
+            return 0;
         }
     }
     return hits;
@@ -356,7 +362,7 @@ uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn&
 // zeroed records up to the next multiple of four.
 __attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, int32_t n, const AnchorTurn& t,
                                                     const PreparedReference& ref, const uint64_t* kindFilter,
-                                                    AlignedView& view, uint64_t* nearMask) {
+                                                    int32_t missLimit, AlignedView& view, uint64_t* nearMask) {
     const __m256d vc = _mm256_set1_pd(t.c), vs = _mm256_set1_pd(t.s);
     const __m256d vxc = _mm256_set1_pd(t.xc), vyc = _mm256_set1_pd(t.yc);
     const __m256d vsx = _mm256_set1_pd(t.sx), vsy = _mm256_set1_pd(t.sy);
@@ -368,6 +374,7 @@ __attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, 
     const long long* nearY = reinterpret_cast<const long long*>(ref.nearY);
     const long long* nearDirection = reinterpret_cast<const long long*>(ref.nearDirection);
     uint64_t hits = 0;
+    int32_t misses = 0;
     for (int32_t j = 0; j < n; j += 4) {
         const __m256d u = _mm256_sub_pd(_mm256_loadu_pd(probe.xd + j), vxc);
         const __m256d v = _mm256_sub_pd(_mm256_loadu_pd(probe.yd + j), vyc);
@@ -392,12 +399,32 @@ __attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, 
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(nearMask + j), m);
         const int empty = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(m, _mm256_setzero_si256())));
         hits |= static_cast<uint64_t>(~empty & 0xF) << j;
+        // Only whole groups of real records count (the zeroed records after
+        // the last one never hit).
+        if (j + 4 < n) {
+            misses += kNibbleBits[empty & 0xF];
+            if (misses >= missLimit) return 0;
+        }
     }
     return hits;
 }
 
 bool detectWide() { return __builtin_cpu_supports("avx2"); }
 #endif
+
+// The bound on the score of an anchor with the given number of aligned
+// minutiae within reach: every pair takes one and adds at most 20.
+inline int32_t hitBound(int32_t hitCount, int32_t divisor) { return hitCount * 20 * hitCount * kScoreScale / divisor; }
+
+// The number of misses after which an anchor of n aligned minutiae cannot
+// beat bestScore any more (0 or less: no anchor can).
+int32_t missLimitFor(int32_t n, int32_t divisor, int32_t bestScore) {
+    int32_t h = n;
+    while (h >= 0 && hitBound(h, divisor) > bestScore) --h;
+    // h is the largest hit count that cannot beat the best (-1: none); at
+    // n - h misses at most h hits remain.
+    return n - h;
+}
 
 void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, MatchResult& best, bool quick,
                     bool wide) {
@@ -416,6 +443,10 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
     uint64_t kindFilter[kMaxMinutiae] = {};
     for (int32_t j = 0; j < nP; ++j) kindFilter[j] = quick ? view.sameKind[j] : ~uint64_t{0};
     uint64_t nearMask[kMaxMinutiae];
+    // An anchor whose hits cannot beat the best is skipped below; the look-up
+    // gives up (no hits) as soon as missLimit aligned minutiae missed, since
+    // then at most nP - missLimit hits remain, a count that cannot beat it.
+    int32_t missLimit = missLimitFor(nP, divisor, best.score);
 
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
@@ -424,6 +455,7 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], referenceRing)) continue;
+            if (missLimit <= 0) return;
             const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
             const int32_t shiftX = ref.x[r] - probe.x[p];
             const int32_t shiftY = ref.y[r] - probe.y[p];
@@ -435,18 +467,19 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
             turn.sy = shiftY;
             turn.rotation = rotation;
 #if defined(ORVANE_MATCH_WIDE)
-            const uint64_t hits = wide ? lookUpWide(probe, nP, turn, ref, kindFilter, view, nearMask)
-                                       : lookUpPortable(probe, nP, turn, ref, kindFilter, view, nearMask);
+            const uint64_t hits = wide ? lookUpWide(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                                       : lookUpPortable(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
 #else
-            const uint64_t hits = lookUpPortable(probe, nP, turn, ref, kindFilter, view, nearMask);
+            const uint64_t hits = lookUpPortable(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
 #endif
             // Every pair takes an aligned minutia with a hit and adds at most
             // 20 to the sum: an anchor whose hits cannot beat the best is done.
             const int32_t hitCount = popCount(hits);
-            if (hitCount * 20 * hitCount * kScoreScale / divisor <= best.score) continue;
+            if (hitBound(hitCount, divisor) <= best.score) continue;
             const PairScore scored = pairUp(ref, view, nearMask, hits, quick);
             if (scored.score > best.score) {
                 best = MatchResult{scored.score, rotation, shiftX, shiftY, scored.pairCount};
+                missLimit = missLimitFor(nP, divisor, best.score);
                 if (quick && scored.pairCount >= kQuickPairs && scored.score > kQuickScore) return;
             }
         }
