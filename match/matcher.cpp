@@ -334,6 +334,7 @@ struct AnchorTurn {
 // Aligns the probe set for one anchor into view and returns the set of
 // aligned minutiae with reference minutiae within reach (nearMask filled for
 // them).
+template <bool kGiveUp>
 uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn& t, const PreparedReference& ref,
                         const uint64_t* kindFilter, int32_t missLimit, AlignedView& view, uint64_t* nearMask) {
     alignCoordinates(probe, n, t.xc, t.yc, t.c, t.s, t.sx, t.sy, view.x, view.y);
@@ -349,7 +350,7 @@ uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn&
         if (m) {
             nearMask[j] = m;
             hits |= uint64_t{1} << j;
-        } else if (++misses >= missLimit) {
+        } else if (kGiveUp && ++misses >= missLimit) {
             return 0;
         }
     }
@@ -360,6 +361,7 @@ uint64_t lookUpPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn&
 // The same four minutiae at a time with AVX2: the same double operations in
 // the same order (no fused multiply-add), table reads by gather. Reads the
 // zeroed records up to the next multiple of four.
+template <bool kGiveUp>
 __attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, int32_t n, const AnchorTurn& t,
                                                     const PreparedReference& ref, const uint64_t* kindFilter,
                                                     int32_t missLimit, AlignedView& view, uint64_t* nearMask) {
@@ -401,7 +403,7 @@ __attribute__((target("avx2"))) uint64_t lookUpWide(const PreparedProbe& probe, 
         hits |= static_cast<uint64_t>(~empty & 0xF) << j;
         // Only whole groups of real records count (the zeroed records after
         // the last one never hit).
-        if (j + 4 < n) {
+        if (kGiveUp && j + 4 < n) {
             misses += kNibbleBits[empty & 0xF];
             if (misses >= missLimit) return 0;
         }
@@ -467,10 +469,17 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
             turn.sy = shiftY;
             turn.rotation = rotation;
 #if defined(ORVANE_MATCH_WIDE)
-            const uint64_t hits = wide ? lookUpWide(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                                       : lookUpPortable(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
+            // The quick search, which ends at its first good anchor, keeps the
+            // plain look-up.
+            const uint64_t hits =
+                quick ? (wide ? lookUpWide<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                              : lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask))
+                      : (wide ? lookUpWide<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                              : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask));
 #else
-            const uint64_t hits = lookUpPortable(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
+            const uint64_t hits =
+                quick ? lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                      : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
 #endif
             // Every pair takes an aligned minutia with a hit and adds at most
             // 20 to the sum: an anchor whose hits cannot beat the best is done.
