@@ -468,18 +468,20 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
             turn.sx = shiftX;
             turn.sy = shiftY;
             turn.rotation = rotation;
-#if defined(ORVANE_MATCH_WIDE)
             // The quick search, which ends at its first good anchor, keeps the
-            // plain look-up.
+            // plain look-up, and so does the full one while the look-up could
+            // not give up before its last group of four.
+            const bool giveUp = !quick && missLimit <= 4 * ((nP - 1) / 4);
+#if defined(ORVANE_MATCH_WIDE)
             const uint64_t hits =
-                quick ? (wide ? lookUpWide<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                              : lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask))
-                      : (wide ? lookUpWide<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                              : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask));
+                !giveUp ? (wide ? lookUpWide<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                                : lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask))
+                        : (wide ? lookUpWide<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                                : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask));
 #else
             const uint64_t hits =
-                quick ? lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                      : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
+                !giveUp ? lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
+                        : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
 #endif
             // Every pair takes an aligned minutia with a hit and adds at most
             // 20 to the sum: an anchor whose hits cannot beat the best is done.
