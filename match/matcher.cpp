@@ -428,6 +428,22 @@ int32_t missLimitFor(int32_t n, int32_t divisor, int32_t bestScore) {
     return n - h;
 }
 
+using LookUp = uint64_t (*)(const PreparedProbe&, int32_t, const AnchorTurn&, const PreparedReference&,
+                           const uint64_t*, int32_t, AlignedView&, uint64_t*);
+
+// Counting misses pays only where it can end the look-up a few groups early:
+// the full search with a best that needs at least 8 hits to beat. The quick
+// search, which ends at its first good anchor, keeps the plain look-up.
+LookUp chooseLookUp(bool quick, bool wide, int32_t n, int32_t missLimit) {
+    const bool giveUp = !quick && missLimit <= n - 8;
+#if defined(ORVANE_MATCH_WIDE)
+    if (wide) return giveUp ? lookUpWide<true> : lookUpWide<false>;
+#else
+    (void)wide;
+#endif
+    return giveUp ? lookUpPortable<true> : lookUpPortable<false>;
+}
+
 void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, MatchResult& best, bool quick,
                     bool wide) {
     best = MatchResult{0, 0, 0, 0, 0};
@@ -449,6 +465,8 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
     // gives up (no hits) as soon as missLimit aligned minutiae missed, since
     // then at most nP - missLimit hits remain, a count that cannot beat it.
     int32_t missLimit = missLimitFor(nP, divisor, best.score);
+    if (missLimit <= 0) return;
+    LookUp lookUp = chooseLookUp(quick, wide, nP, missLimit);
 
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
@@ -457,7 +475,6 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], referenceRing)) continue;
-            if (missLimit <= 0) return;
             const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
             const int32_t shiftX = ref.x[r] - probe.x[p];
             const int32_t shiftY = ref.y[r] - probe.y[p];
@@ -468,21 +485,7 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
             turn.sx = shiftX;
             turn.sy = shiftY;
             turn.rotation = rotation;
-            // The quick search, which ends at its first good anchor, keeps the
-            // plain look-up, and so does the full one while the look-up could
-            // not give up before its last group of four.
-            const bool giveUp = !quick && missLimit <= 4 * ((nP - 1) / 4);
-#if defined(ORVANE_MATCH_WIDE)
-            const uint64_t hits =
-                !giveUp ? (wide ? lookUpWide<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                                : lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask))
-                        : (wide ? lookUpWide<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                                : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask));
-#else
-            const uint64_t hits =
-                !giveUp ? lookUpPortable<false>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask)
-                        : lookUpPortable<true>(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
-#endif
+            const uint64_t hits = lookUp(probe, nP, turn, ref, kindFilter, missLimit, view, nearMask);
             // Every pair takes an aligned minutia with a hit and adds at most
             // 20 to the sum: an anchor whose hits cannot beat the best is done.
             const int32_t hitCount = popCount(hits);
@@ -491,6 +494,8 @@ void searchPrepared(const MinutiaSet& probeSet, const MinutiaSet& referenceSet, 
             if (scored.score > best.score) {
                 best = MatchResult{scored.score, rotation, shiftX, shiftY, scored.pairCount};
                 missLimit = missLimitFor(nP, divisor, best.score);
+                if (missLimit <= 0) return;
+                lookUp = chooseLookUp(quick, wide, nP, missLimit);
                 if (quick && scored.pairCount >= kQuickPairs && scored.score > kQuickScore) return;
             }
         }
