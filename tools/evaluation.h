@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "image_input.h"
+
 namespace orvane::cli {
 
 // Error rates of one set of genuine and impostor scores. A comparison is
@@ -53,7 +55,7 @@ struct EvaluationReport {
 
 struct EvaluationOptions {
     bool allImpostors = false;
-    bool crop = false;
+    CropMode crop = CropMode::None;
     std::string plotPath;  // "" for none
 };
 
