@@ -295,9 +295,12 @@ int runEval(const Args& args) {
     options.allImpostors = opt.flag("--all-impostors");
     options.crop = cropOption(opt);
     options.plotPath = opt.value("--plot");
+    options.scoresPath = opt.value("--scores");
+    if (!options.plotPath.empty()) checkPictureFormat(options.plotPath);
     const EvaluationReport report = evaluateFolder(opt.positional()[0], options);
     printReport(report, json());
     if (!options.plotPath.empty() && !json()) std::printf("\npicture: %s\n", options.plotPath.c_str());
+    if (!options.scoresPath.empty() && !json()) std::printf("every comparison: %s\n", options.scoresPath.c_str());
     return kExitOk;
 }
 
@@ -319,7 +322,8 @@ int runDraw(const Args& args) {
     Options opt(args, {"-o", "--output", "--scale", "--crop"}, {"--skeleton"});
     if (opt.positional().size() != 1) throw UsageError("draw needs one image");
     const std::string output = opt.value("-o", opt.value("--output"));
-    if (output.empty()) throw UsageError("draw needs -o OUT.png");
+    if (output.empty()) throw UsageError("draw needs -o OUT.png (or .svg, .pdf)");
+    checkPictureFormat(output);
     const int scale = static_cast<int>(opt.integer("--scale", 2, 1, 8));
     const std::string input = opt.positional()[0];
     const GreyImage image = loadGreyImage(input, cropOption(opt));
