@@ -138,7 +138,7 @@ int runExtract(const Args& args) {
 
 int runMatch(const Args& args) {
     Options opt(args, {"--crop"}, {"--quick"});
-    if (opt.positional().size() != 2) throw UsageError("match needs two prints or templates");
+    if (opt.positional().size() != 2) throw UsageError("match needs two prints or templates: PROBE REFERENCE");
     std::unique_ptr<Workspace> ws = newWorkspace();
     const std::vector<uint8_t> a = templateOfFile(*ws, opt.positional()[0], cropOption(opt));
     const std::vector<uint8_t> b = templateOfFile(*ws, opt.positional()[1], cropOption(opt));
@@ -148,8 +148,9 @@ int runMatch(const Args& args) {
     if (code != 0) throw CliError(std::to_string(code) + ": " + resultCodeText(code));
     const char* mode = quick ? "quick" : "full";
     if (json()) {
-        std::printf("{\"first\":%s,\"second\":%s,\"score\":%d,\"search\":\"%s\",\"result\":0,\"resultText\":\"success\"}\n",
-                    jsonString(opt.positional()[0]).c_str(), jsonString(opt.positional()[1]).c_str(), score, mode);
+        emitJson("{\"command\":\"match\",\"probe\":" + jsonString(opt.positional()[0]) +
+                 ",\"reference\":" + jsonString(opt.positional()[1]) + ",\"score\":" + std::to_string(score) +
+                 ",\"search\":\"" + mode + "\",\"result\":0,\"resultText\":\"success\"}");
     } else {
         std::printf("score %d (%s search, %zu and %zu minutiae), result 0 (success)\n", score, mode,
                     (a.size() - 4) / 7, (b.size() - 4) / 7);
@@ -264,7 +265,7 @@ int runIdentify(const Args& args) {
     const double rate = matchSeconds > 0 ? usable.size() / matchSeconds : 0;
 
     if (json()) {
-        std::printf("{\"probe\":%s,\"gallery\":%s,\"searched\":%zu,\"skipped\":%zu,\"search\":\"%s\","
+        std::printf("{\"command\":\"identify\",\"probe\":%s,\"gallery\":%s,\"searched\":%zu,\"skipped\":%zu,\"search\":\"%s\","
                     "\"seconds\":%s,\"comparisonsPerSecond\":%s,\"loadSeconds\":%s,\"results\":[",
                     jsonString(probePath).c_str(), jsonString(galleryDir).c_str(), usable.size(), skipped,
                     flag ? "quick" : "full", jsonNumber(matchSeconds).c_str(), jsonNumber(rate).c_str(),
@@ -338,8 +339,10 @@ int runDraw(const Args& args) {
     int endings = 0;
     for (int32_t i = 0; i < set.count; ++i) endings += set.minutiae[i].kind == kEnding ? 1 : 0;
     if (json()) {
-        std::printf("{\"image\":%s,\"picture\":%s,\"minutiae\":%d,\"endings\":%d,\"bifurcations\":%d}\n",
-                    jsonString(input).c_str(), jsonString(output).c_str(), set.count, endings, set.count - endings);
+        emitJson("{\"command\":\"draw\",\"image\":" + jsonString(input) + ",\"picture\":" + jsonString(output) +
+                 ",\"minutiae\":" + std::to_string(set.count) + ",\"endings\":" + std::to_string(endings) +
+                 ",\"bifurcations\":" + std::to_string(set.count - endings) +
+                 (image.cropped ? ",\"window\":" + windowJson(image.window) : std::string()) + "}");
     } else {
         std::printf("%s: %d minutiae (%d endings as red circles, %d bifurcations as blue squares) -> %s\n",
                     input.c_str(), set.count, endings, set.count - endings, output.c_str());
@@ -360,9 +363,10 @@ int runSynth(const Args& args) {
     const std::vector<std::string> files = synthesiseDatabase(opt.positional()[0], s);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (json()) {
-        std::printf("{\"folder\":%s,\"fingers\":%d,\"impressions\":%d,\"seed\":%u,\"images\":%zu,\"seconds\":%s}\n",
-                    jsonString(opt.positional()[0]).c_str(), s.fingers, s.impressions, s.seed, files.size(),
-                    jsonNumber(seconds).c_str());
+        emitJson("{\"command\":\"synth\",\"folder\":" + jsonString(opt.positional()[0]) +
+                 ",\"fingers\":" + std::to_string(s.fingers) + ",\"impressions\":" + std::to_string(s.impressions) +
+                 ",\"seed\":" + std::to_string(s.seed) + ",\"images\":" + std::to_string(files.size()) +
+                 ",\"seconds\":" + jsonNumber(seconds) + "}");
     } else {
         std::printf("wrote %zu prints (%d fingers x %d impressions, %d x %d, seed %u) to %s in %.1f s\n",
                     files.size(), s.fingers, s.impressions, s.width, s.height, s.seed, opt.positional()[0].c_str(),

@@ -1,5 +1,6 @@
 #include "image_checks.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace orvane::cli {
@@ -61,6 +62,33 @@ std::string jpegDamage(const std::vector<uint8_t>& file) {
     }
     if (lastScan == 0) return "damaged JPEG (no image data)";
     if (lastEnd < lastScan) return "file cut short (no end-of-image marker)";
+    return "";
+}
+
+std::string pnmDamage(const std::vector<uint8_t>& file) {
+    if (file.size() < 2 || file[0] != 'P' || (file[1] != '5' && file[1] != '6')) return "";
+    // Header: magic, width, height, largest value, each after white space or
+    // comments, then one white-space byte before the pixels.
+    size_t at = 2;
+    int64_t fields[3] = {0, 0, 0};
+    for (int64_t& field : fields) {
+        for (;;) {
+            while (at < file.size() && std::isspace(file[at])) ++at;
+            if (at < file.size() && file[at] == '#') {
+                while (at < file.size() && file[at] != '\n') ++at;
+                continue;
+            }
+            break;
+        }
+        if (at >= file.size() || !std::isdigit(file[at])) return "file cut short in its header";
+        while (at < file.size() && std::isdigit(file[at]) && field < (int64_t(1) << 40)) field = field * 10 + (file[at++] - '0');
+    }
+    ++at;
+    const int64_t samples = file[1] == '6' ? 3 : 1;
+    const int64_t needed = static_cast<int64_t>(at) + fields[0] * fields[1] * samples * (fields[2] > 255 ? 2 : 1);
+    if (static_cast<int64_t>(file.size()) < needed) {
+        return "file cut short (" + std::to_string(file.size()) + " of " + std::to_string(needed) + " bytes)";
+    }
     return "";
 }
 

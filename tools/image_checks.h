@@ -18,4 +18,8 @@ std::string bitmapDamage(const std::vector<uint8_t>& file);
 // end-of-image marker, which a file cut short lacks.
 std::string jpegDamage(const std::vector<uint8_t>& file);
 
+// Why a binary PGM or PPM file (P5, P6) cannot be whole, or "": its pixel
+// data must be as long as its header says.
+std::string pnmDamage(const std::vector<uint8_t>& file);
+
 }  // namespace orvane::cli

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -69,22 +70,24 @@ GreyImage loadWithStb(const std::string& path) {
     const std::vector<uint8_t> bytes = readWholeFile(path, size_t(1) << 30);
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw CliError(path + ": file too large");
     int w = 0, h = 0, channels = 0;
-    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-        const std::string damage = jpegDamage(bytes);
-        if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
-    }
+    const bool jpeg = bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+    const std::string damage = jpeg ? jpegDamage(bytes) : pnmDamage(bytes);
+    if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
     const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
     const int length = static_cast<int>(bytes.size());
     if (!stbi_info_from_memory(data, length, &w, &h, &channels)) {
         const char* why = stbi_failure_reason();
-        throw CliError(path + ": unreadable image (" + (why ? why : "unknown format") + ")");
+        throw CliError(path + ": damaged or unreadable image (" + (why ? why : "unknown format") + ")");
     }
+    h = std::abs(h);  // bitmaps stored top row first report a negative height here
     checkSourceSize(path, w, h);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(data, length, &w, &h, &channels, 1),
                                                      stbi_image_free);
     if (!pixels) {
         const char* why = stbi_failure_reason();
-        throw CliError(path + ": unreadable image (" + (why ? why : "decoding failed") + ")");
+        // The decoder runs out of data only when the file was cut short.
+        if (why && std::strcmp(why, "outofdata") == 0) throw CliError(path + ": damaged image, file cut short");
+        throw CliError(path + ": damaged or unreadable image (" + (why ? why : "decoding failed") + ")");
     }
     GreyImage image;
     image.width = w;
@@ -109,7 +112,10 @@ GreyImage loadWithTiff(const std::string& path) {
     t_tiffError.clear();
     TIFFSetWarningHandler(quietTiffHandler);
     std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
-    if (!tif) throw CliError(path + ": unreadable TIFF image");
+    if (!tif) {
+        throw CliError(path + ": damaged or unreadable TIFF image" +
+                       (t_tiffError.empty() ? std::string() : " (" + t_tiffError + ")"));
+    }
     uint32_t w = 0, h = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
@@ -239,6 +245,14 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
         throw CliError(path + ": not an image and not a valid template (11000: " + resultCodeText(11000) + ")");
     }
     bytes.resize(static_cast<size_t>(templateLength(bytes.data())));
+    // The library reads only the template's own length; bytes after it mean
+    // the file is something else or was damaged.
+    std::error_code ec;
+    const uintmax_t fileBytes = fs::file_size(path, ec);
+    if (!ec && fileBytes != bytes.size()) {
+        throw CliError(path + ": file of " + std::to_string(fileBytes) + " bytes holds a template of " +
+                       std::to_string(bytes.size()) + " bytes; the rest is not part of it (damaged or not a template)");
+    }
     return bytes;
 }
 
