@@ -66,6 +66,15 @@ std::string resultCodeText(int32_t code);
 std::string jsonString(const std::string& text);
 std::string jsonNumber(double value);
 
+// Prints a command's one JSON object (and a newline) on stdout. With --json
+// every command prints exactly one object: its result, or on failure
+// {"error": ...} (see main.cpp), never both.
+void emitJson(const std::string& object);
+bool jsonEmitted();
+
+// A note on stderr ("orvane: COMMAND: warning: ..."), left out with --quiet.
+void warn(const std::string& command, const std::string& message);
+
 // Progress on stderr, drawn only when stderr is a terminal.
 class Progress {
 public:

@@ -18,22 +18,31 @@ const char* const kUsage =
     "usage: orvane [--json] [--threads N] [--quiet] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR]\n"
+    "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR] [--crop auto]\n"
     "                                  template of each print (several images: all cores)\n"
-    "  match A B [--quick]             score of two prints or templates\n"
-    "  quality IMAGE...                quality score (0-100) of each print\n"
-    "  identify PROBE GALLERY [--top K] [--quick]\n"
+    "  match PROBE REFERENCE [--quick] score of two prints or templates; the first is\n"
+    "                                  the probe (scores may differ when swapped)\n"
+    "  quality IMAGE...                share of the frame covered by print (0-100)\n"
+    "  identify PROBE GALLERY [--top K] [--quick] [--crop auto]\n"
     "                                  1:N search of a print or template in a folder\n"
-    "  eval DIR [--all-impostors] [--plot FILE.png|.svg]\n"
+    "  eval DIR [--all-impostors] [--plot FILE.png|.svg|.pdf] [--scores FILE.csv] [--crop auto]\n"
     "                                  accuracy on prints named FINGER_IMPRESSION.ext\n"
-    "  draw IMAGE -o OUT.png [--skeleton] [--scale N]\n"
+    "  draw IMAGE -o OUT.png|.svg|.pdf [--skeleton] [--scale N]\n"
     "                                  the print with its minutiae drawn on it\n"
     "  synth DIR [--fingers N] [--impressions M] [--seed S] [--width W] [--height H]\n"
     "                                  synthetic prints as FINGER_IMPRESSION.bmp\n"
-    "  demo [--dir DIR]                synthesise a small database and evaluate it\n"
+    "  demo [--dir DIR] [--fingers N] [--impressions M] [--seed S]\n"
+    "                                  synthesise a small database and evaluate it\n"
     "\n"
-    "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey). Images over\n"
-    "640 x 480 are refused; --crop takes their centre instead.\n"
+    "options for every command:\n"
+    "  --json       one JSON object on stdout (an error too: {\"error\": ...})\n"
+    "  --threads N  worker threads (default: one per core)\n"
+    "  --quiet      no progress bar, warnings or skipped-file notes on stderr\n"
+    "\n"
+    "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey); a damaged or\n"
+    "cut-short file is an error. Images over 640 x 480 are refused unless cropped:\n"
+    "--crop auto extracts from the print's bounding box (found by ridge contrast)\n"
+    "and reports the window; --crop centre takes the middle 640 x 480.\n"
     "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
 
 struct Command {
@@ -99,7 +108,20 @@ int run(int argc, char** argv, std::string& commandName) {
     for (const Command& c : kCommands) {
         if (commandName == c.name) return c.run(Args(rest.begin() + 1, rest.end()));
     }
-    throw UsageError("unknown command \"" + commandName + "\" (orvane --help lists them)");
+    throw UsageError("unknown command \"" + commandName + "\"");
+}
+
+// The one-line message on stderr and, with --json, the error as the
+// command's JSON object unless it already printed its own.
+int fail(const std::string& commandName, const std::string& message, int status) {
+    if (settings().json && !jsonEmitted()) {
+        emitJson("{" + (commandName.empty() ? std::string() : "\"command\":" + jsonString(commandName) + ",") +
+                 "\"error\":" + jsonString(message) + ",\"exitStatus\":" + std::to_string(status) + "}");
+    }
+    std::fflush(stdout);
+    const std::string where = commandName.empty() ? "" : commandName + ": ";
+    std::fprintf(stderr, "orvane: %s%s\n", where.c_str(), message.c_str());
+    return status;
 }
 
 }  // namespace
@@ -114,22 +136,13 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return status;
     } catch (const CliError& e) {
-        std::fflush(stdout);
-        const std::string where = commandName.empty() ? "" : commandName + ": ";
         const char* hint = e.exitStatus() == kExitUsage ? " (orvane --help shows the usage)" : "";
-        std::fprintf(stderr, "orvane: %s%s%s\n", where.c_str(), e.what(), hint);
-        return e.exitStatus();
+        return fail(commandName, e.what() + std::string(hint), e.exitStatus());
     } catch (const std::bad_alloc&) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: out of memory\n");
-        return kExitFailure;
+        return fail(commandName, "out of memory", kExitFailure);
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: %s\n", e.what());
-        return kExitFailure;
+        return fail(commandName, e.what(), kExitFailure);
     } catch (...) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: unexpected failure\n");
-        return kExitFailure;
+        return fail(commandName, "unexpected failure", kExitFailure);
     }
 }
