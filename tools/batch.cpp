@@ -11,6 +11,7 @@
 #include "common.h"
 #include "formats/minutia.h"
 #include "interface/extraction.h"
+#include "template_formats.h"
 
 namespace orvane::cli {
 
@@ -121,7 +122,7 @@ std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, bool
         if (!out.ok()) throw CliError(out.message);
         return out.featureTemplate;
     }
-    return loadTemplate(path);
+    return readTemplateFile(path).featureTemplate;
 }
 
 }  // namespace orvane::cli

@@ -45,8 +45,9 @@ ExtractionOutcome extractFile(Workspace& ws, const std::string& path, bool crop,
 std::vector<ExtractionOutcome> extractFiles(const std::vector<std::string>& paths, bool crop, bool withQuality,
                                             const std::string& label);
 
-// The template of a file that is either a template or an image (extracted
-// here). Throws CliError with the reason when neither works.
+// The template of a file that is either a template of any format the tool
+// reads (template_formats.h) or an image (extracted here). Throws CliError
+// with the reason when neither works.
 std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, bool crop);
 
 // A fresh zeroed workspace on the heap (about 1.3 MB).

@@ -15,7 +15,7 @@ using namespace orvane::cli;
 namespace {
 
 const char* const kUsage =
-    "usage: orvane [--json] [--threads N] [--quiet] COMMAND [ARGS]\n"
+    "usage: orvane [--json] [--threads N] [--quiet] [--view N] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
     "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR]\n"
@@ -31,9 +31,15 @@ const char* const kUsage =
     "  synth DIR [--fingers N] [--impressions M] [--seed S] [--width W] [--height H]\n"
     "                                  synthetic prints as FINGER_IMPRESSION.bmp\n"
     "  demo [--dir DIR]                synthesise a small database and evaluate it\n"
+    "  convert IN OUT [--to iso|ansi|text|orvane] [--size WxH] [--dpi N] [--finger N]\n"
+    "                 [--impression N] a print or template as an ISO or ANSI record,\n"
+    "                                  text minutiae or a template of this library\n"
     "\n"
     "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey). Images over\n"
     "640 x 480 are refused; --crop takes their centre instead.\n"
+    "Templates: this library's (.tpl), ISO and ANSI finger minutiae records and\n"
+    "text minutiae, wherever a template is taken; --view N picks a record's finger\n"
+    "view (from 0, default 0).\n"
     "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
 
 struct Command {
@@ -44,6 +50,7 @@ struct Command {
 const Command kCommands[] = {
     {"extract", runExtract}, {"match", runMatch}, {"quality", runQuality}, {"identify", runIdentify},
     {"eval", runEval},       {"draw", runDraw},   {"synth", runSynth},     {"demo", runDemo},
+    {"convert", runConvert},
 };
 
 int run(int argc, char** argv, std::string& commandName) {
@@ -73,6 +80,14 @@ int run(int argc, char** argv, std::string& commandName) {
                 throw UsageError("option --threads takes a whole number from 1 to 256");
             }
             g.threads = static_cast<int>(n);
+        } else if (arg == "--view" || arg.compare(0, 7, "--view=") == 0) {
+            const std::string value = arg == "--view" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(7);
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 254) {
+                throw UsageError("option --view takes a finger view number from 0 to 254");
+            }
+            g.recordView = static_cast<int>(n);
         } else {
             rest.push_back(arg);
         }
