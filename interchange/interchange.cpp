@@ -17,7 +17,7 @@ namespace orvane::interchange {
 
 namespace {
 
-constexpr int32_t kMaxRecordCoordinate = 0x3FFF;
+constexpr int32_t kMaxImageSide = 0xFFFF;  // 16 bits in the header
 constexpr int32_t kMaxFingerPosition = 10;
 constexpr int32_t kMaxQuality = 100;
 constexpr int32_t kIsoAngleUnits = 256;  // a full turn
@@ -149,8 +149,8 @@ int32_t pixelsPerCm(int32_t dpi) { return roundedQuotient(int64_t(dpi) * 100, 25
 
 std::vector<uint8_t> exportRecord(const uint8_t* featureTemplate, const ExportSettings& settings) {
     const MinutiaSet set = unpackChecked(featureTemplate);
-    checkSetting(settings.width, 1, kMaxRecordCoordinate, "image width");
-    checkSetting(settings.height, 1, kMaxRecordCoordinate, "image height");
+    checkSetting(settings.width, 1, kMaxImageSide, "image width");
+    checkSetting(settings.height, 1, kMaxImageSide, "image height");
     if (settings.dpi < 1 || pixelsPerCm(settings.dpi) < 1 || pixelsPerCm(settings.dpi) > 0xFFFF) {
         throw InterchangeError("resolution of " + std::to_string(settings.dpi) + " dpi cannot be written");
     }

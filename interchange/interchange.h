@@ -46,7 +46,7 @@ int32_t pixelsPerCm(int32_t dpi);
 
 struct ExportSettings {
     RecordFormat format = RecordFormat::Iso;
-    int32_t width = 0;   // the image the template came from (1..16383); every minutia must lie inside it
+    int32_t width = 0;   // the image the template came from (1..65535); every minutia must lie inside it
     int32_t height = 0;
     int32_t dpi = kDefaultDpi;
     int32_t fingerPosition = 0;  // 0 unknown, 1 right thumb .. 10 left little

@@ -36,8 +36,8 @@ TemplateFormat outputFormat(const Options& opt, const std::string& output) {
 void parseSize(const std::string& text, int32_t& width, int32_t& height) {
     unsigned w = 0, h = 0;
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%ux%u%c", &w, &h, &tail) != 2 || w < 1 || h < 1 || w > 16383 || h > 16383) {
-        throw UsageError("--size takes WIDTHxHEIGHT in pixels (1 to 16383), not \"" + text + "\"");
+    if (std::sscanf(text.c_str(), "%ux%u%c", &w, &h, &tail) != 2 || w < 1 || h < 1 || w > 65535 || h > 65535) {
+        throw UsageError("--size takes WIDTHxHEIGHT in pixels (1 to 65535), not \"" + text + "\"");
     }
     width = static_cast<int32_t>(w);
     height = static_cast<int32_t>(h);
