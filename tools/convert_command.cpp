@@ -1,5 +1,6 @@
 // orvane convert: templates between this library's format, ISO and ANSI finger
 // minutiae records and text minutiae; an image is extracted first.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -25,7 +25,7 @@ const char* const kUsage =
     "  identify PROBE GALLERY [--top K] [--quick]\n"
     "                                  1:N search of a print or template in a folder\n"
     "  eval DIR [--all-impostors] [--plot FILE.png|.svg]\n"
-    "                                  accuracy on prints named FINGER_IMPRESSION.ext\n"
+    "                                  accuracy on files named FINGER_IMPRESSION.ext\n"
     "  draw IMAGE -o OUT.png [--skeleton] [--scale N]\n"
     "                                  the print with its minutiae drawn on it\n"
     "  synth DIR [--fingers N] [--impressions M] [--seed S] [--width W] [--height H]\n"

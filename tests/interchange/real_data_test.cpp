@@ -30,25 +30,23 @@ struct Extracted {
     std::vector<uint8_t> featureTemplate;  // empty when extraction failed
 };
 
-// Templates of every real print, extracted once for the whole program.
-const std::vector<Extracted>& realTemplates() {
-    static const std::vector<Extracted> all = [] {
-        std::vector<Extracted> out;
-        std::unique_ptr<Workspace> ws = test::makeWorkspace();
-        for (const std::string& path : test::realPrints()) {
-            Extracted e;
-            e.path = path;
-            if (readBitmap(path.c_str(), nullptr, &e.width, &e.height) != 0) continue;
-            uint8_t buffer[kMaxTemplateBytes];
-            int32_t length = 0;
-            if (extractTemplateFromFile(*ws, path.c_str(), buffer, &length, nullptr) == 0) {
-                e.featureTemplate.assign(buffer, buffer + length);
-            }
-            out.push_back(std::move(e));
+// Templates of the real prints, of one folder or ("") all of them.
+std::vector<Extracted> extractRealPrints(const std::string& folder) {
+    std::vector<Extracted> out;
+    std::unique_ptr<Workspace> ws = test::makeWorkspace();
+    for (const std::string& path : test::realPrints()) {
+        if (!folder.empty() && fs::path(path).parent_path().filename() != folder) continue;
+        Extracted e;
+        e.path = path;
+        if (readBitmap(path.c_str(), nullptr, &e.width, &e.height) != 0) continue;
+        uint8_t buffer[kMaxTemplateBytes];
+        int32_t length = 0;
+        if (extractTemplateFromFile(*ws, path.c_str(), buffer, &length, nullptr) == 0) {
+            e.featureTemplate.assign(buffer, buffer + length);
         }
-        return out;
-    }();
-    return all;
+        out.push_back(std::move(e));
+    }
+    return out;
 }
 
 std::string foreignDir() {
@@ -79,7 +77,7 @@ MinutiaSet setOf(const std::vector<uint8_t>& featureTemplate) {
 }  // namespace
 
 TEST(InterchangeRealData, EveryRealTemplateRoundTripsExactly) {
-    const std::vector<Extracted>& all = realTemplates();
+    const std::vector<Extracted> all = extractRealPrints("");
     if (all.empty()) GTEST_SKIP() << "no real prints";
     size_t checked = 0;
     for (const Extracted& e : all) {
@@ -163,12 +161,16 @@ constexpr double kAgreeDegrees = 30;
 // and the alternatives it was chosen over.
 enum class Reading { AsImported, YNotTurned, ClockwiseAngles, EndingsHalfTurned, BifurcationsHalfTurned };
 
+// The prints the foreign records were made from.
+const std::vector<Extracted>& sourcePrints() {
+    static const std::vector<Extracted> prints = extractRealPrints("fvc2002_db1_b");
+    return prints;
+}
+
 Agreement measure(Reading reading) {
     std::map<std::string, const Extracted*> ours;
-    for (const Extracted& e : realTemplates()) {
-        if (fs::path(e.path).parent_path().filename() == "fvc2002_db1_b" && !e.featureTemplate.empty()) {
-            ours[fs::path(e.path).stem().string()] = &e;
-        }
+    for (const Extracted& e : sourcePrints()) {
+        if (!e.featureTemplate.empty()) ours[fs::path(e.path).stem().string()] = &e;
     }
     Agreement a;
     std::vector<double> pixels, degrees;
@@ -222,7 +224,7 @@ Agreement measure(Reading reading) {
 }  // namespace
 
 TEST(InterchangeRealData, ForeignMinutiaeAgreeWithOursUnderTheDocumentedConventions) {
-    if (foreignRecords().empty() || realTemplates().empty()) GTEST_SKIP() << "no foreign records or prints";
+    if (foreignRecords().empty() || sourcePrints().empty()) GTEST_SKIP() << "no foreign records or prints";
     const struct {
         Reading reading;
         const char* name;
