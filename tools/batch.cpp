@@ -12,6 +12,7 @@
 #include "extraction_notes.h"
 #include "formats/minutia.h"
 #include "interface/extraction.h"
+#include "template_formats.h"
 
 namespace orvane::cli {
 
@@ -132,7 +133,7 @@ std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, Crop
         if (!out.ok()) throw CliError(out.message);
         return out.featureTemplate;
     }
-    return loadTemplate(path);
+    return readTemplateFile(path).featureTemplate;
 }
 
 }  // namespace orvane::cli

@@ -49,8 +49,9 @@ ExtractionOutcome extractFile(Workspace& ws, const std::string& path, CropMode c
 std::vector<ExtractionOutcome> extractFiles(const std::vector<std::string>& paths, CropMode crop, bool withQuality,
                                             const std::string& label);
 
-// The template of a file that is either a template or an image (extracted
-// here, cropped as asked). Throws CliError with the reason when neither works.
+// The template of a file that is either a template of any format the tool
+// reads (template_formats.h) or an image (extracted here, cropped as asked).
+// Throws CliError with the reason when neither works.
 std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, CropMode crop);
 
 // The forms above with crop as a yes/no for the centre of an oversized image.

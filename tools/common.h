@@ -55,6 +55,7 @@ struct GlobalSettings {
     bool json = false;
     int threads = 0;  // 0: one per core
     bool quiet = false;
+    int recordView = 0;  // finger view read from ISO and ANSI records, from 0
 };
 GlobalSettings& settings();
 int workerCount();

@@ -16,6 +16,7 @@
 #include "image_input.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "template_formats.h"
 
 namespace fs = std::filesystem;
 
@@ -75,7 +76,11 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     EvaluationReport report;
     report.folder = folder;
     report.allImpostors = options.allImpostors;
-    const std::vector<std::string> files = listFiles(folder, true);
+    std::vector<std::string> files = listFiles(folder, false);
+    files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) {
+                    TemplateFormat format;
+                    return !hasImageExtension(f) && !templateFormatOfName(f, format);
+                }), files.end());
 
     std::map<std::string, Finger> byName;
     std::vector<std::string> used;
@@ -95,7 +100,7 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     if (skipped && !settings().quiet) {
         std::fprintf(stderr, "orvane: eval: %zu file(s) not named FINGER_IMPRESSION were left out\n", skipped);
     }
-    if (used.empty()) throw CliError(folder + ": no images named FINGER_IMPRESSION (.bmp .png .jpg .pgm .tif)");
+    if (used.empty()) throw CliError(folder + ": no images named FINGER_IMPRESSION (.bmp .png .jpg .pgm .tif) or templates (.tpl .iso .ansi .txt)");
     std::vector<Finger> fingers;
     for (auto& entry : byName) {
         Finger f = entry.second;
@@ -106,7 +111,7 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     report.fingers = static_cast<int32_t>(fingers.size());
     report.images = static_cast<int32_t>(used.size());
 
-    const std::vector<ExtractionOutcome> outcomes = extractFiles(used, options.crop, true, "extracting");
+    const std::vector<ExtractionOutcome> outcomes = templatesOfFiles(used, options.crop, true, "extracting");
     double extractionSeconds = 0, minutiae = 0, quality = 0;
     int32_t extracted = 0, rated = 0;
     for (size_t i = 0; i < outcomes.size(); ++i) {

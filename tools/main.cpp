@@ -15,7 +15,7 @@ using namespace orvane::cli;
 namespace {
 
 const char* const kUsage =
-    "usage: orvane [--json] [--threads N] [--quiet] COMMAND [ARGS]\n"
+    "usage: orvane [--json] [--threads N] [--quiet] [--view N] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
     "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR] [--crop auto]\n"
@@ -26,23 +26,30 @@ const char* const kUsage =
     "  identify PROBE GALLERY [--top K] [--quick] [--crop auto]\n"
     "                                  1:N search of a print or template in a folder\n"
     "  eval DIR [--all-impostors] [--plot FILE.png|.svg|.pdf] [--scores FILE.csv] [--crop auto]\n"
-    "                                  accuracy on prints named FINGER_IMPRESSION.ext\n"
+    "                                  accuracy on files named FINGER_IMPRESSION.ext\n"
     "  draw IMAGE -o OUT.png|.svg|.pdf [--skeleton] [--scale N]\n"
     "                                  the print with its minutiae drawn on it\n"
     "  synth DIR [--fingers N] [--impressions M] [--seed S] [--width W] [--height H]\n"
     "                                  synthetic prints as FINGER_IMPRESSION.bmp\n"
     "  demo [--dir DIR] [--fingers N] [--impressions M] [--seed S]\n"
     "                                  synthesise a small database and evaluate it\n"
+    "  convert IN OUT [--to iso|ansi|text|orvane] [--size WxH] [--dpi N] [--finger N]\n"
+    "                 [--impression N] a print or template as an ISO or ANSI record,\n"
+    "                                  text minutiae or a template of this library\n"
     "\n"
     "options for every command:\n"
     "  --json       one JSON object on stdout (an error too: {\"error\": ...})\n"
     "  --threads N  worker threads (default: one per core)\n"
     "  --quiet      no progress bar, warnings or skipped-file notes on stderr\n"
+    "  --view N     the finger view of an ISO or ANSI record to read (from 0)\n"
     "\n"
     "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey); a damaged or\n"
     "cut-short file is an error. Images over 640 x 480 are refused unless cropped:\n"
     "--crop auto extracts from the print's bounding box (found by ridge contrast)\n"
     "and reports the window; --crop centre takes the middle 640 x 480.\n"
+    "Templates: this library's (.tpl), ISO and ANSI finger minutiae records and\n"
+    "text minutiae, wherever a template is taken; --view N picks a record's finger\n"
+    "view (from 0, default 0).\n"
     "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
 
 struct Command {
@@ -53,6 +60,7 @@ struct Command {
 const Command kCommands[] = {
     {"extract", runExtract}, {"match", runMatch}, {"quality", runQuality}, {"identify", runIdentify},
     {"eval", runEval},       {"draw", runDraw},   {"synth", runSynth},     {"demo", runDemo},
+    {"convert", runConvert},
 };
 
 int run(int argc, char** argv, std::string& commandName) {
@@ -82,6 +90,14 @@ int run(int argc, char** argv, std::string& commandName) {
                 throw UsageError("option --threads takes a whole number from 1 to 256");
             }
             g.threads = static_cast<int>(n);
+        } else if (arg == "--view" || arg.compare(0, 7, "--view=") == 0) {
+            const std::string value = arg == "--view" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(7);
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 254) {
+                throw UsageError("option --view takes a finger view number from 0 to 254");
+            }
+            g.recordView = static_cast<int>(n);
         } else {
             rest.push_back(arg);
         }
