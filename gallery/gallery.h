@@ -155,6 +155,10 @@ struct SkippedRow {
     std::string reason;
 };
 
+namespace detail {
+struct GalleryState;
+}
+
 class Gallery {
 public:
     // Throws GalleryError: not an SQLite file, an SQLite file that is not a
@@ -221,8 +225,7 @@ public:
     const std::vector<SkippedRow>& lastSkipped() const;
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    std::unique_ptr<detail::GalleryState> state_;
 };
 
 // Checks metadata as enrolment does: "" when fine, else the reason.
