@@ -232,7 +232,7 @@ int enrolAndReport(const std::string& command, const std::string& galleryPath, s
     const EnrolSummary s = enrolJobs(*g, jobs, opt.flag("--crop"), enrolOptionsOf(opt), batch, [&](const EnrolJob& job) {
         if (json()) {
             lines.push_back(jobJson(job));
-        } else {
+        } else if (jobs.size() > 1 || job.error.empty()) {
             printJobLine(job);
         }
     });
@@ -252,6 +252,7 @@ int enrolAndReport(const std::string& command, const std::string& galleryPath, s
                     command == "import" ? "imported" : "enrolled", s.enrolled, jobs.size(), galleryPath.c_str(),
                     seconds, rate, s.extractSeconds, s.databaseSeconds);
     }
+    if (s.refused == 1 && jobs.size() == 1) throw CliError(jobs[0].error);
     if (s.refused) {
         throw CliError(std::to_string(s.refused) + " of " + std::to_string(jobs.size()) +
                        " prints were not enrolled");
@@ -363,7 +364,7 @@ int runIdentify(const Args& args) {
     const bool crop = opt.flag("--crop");
     const bool fromGallery = isGalleryPath(galleryPath);
     std::error_code ec;
-    if (!fs::exists(galleryPath, ec)) throw CliError(galleryPath + ": no such gallery file or folder");
+    if (!fs::exists(galleryPath, ec)) throw CliError(galleryPath + ": no such folder or gallery file");
 
     const std::vector<uint8_t> probeBytes = probeTemplate(probePath, crop);
     search::Probe probe;
@@ -526,8 +527,10 @@ int galleryStats(const std::string& path) {
     const auto start = Clock::now();
     const size_t searchable = galleryGuard([&] { return g->load(); });
     const double loadSeconds = secondsSince(start);
-    std::error_code ec;
-    const auto fileBytes = fs::file_size(path, ec);
+    // The write-ahead log holds recent batches until SQLite copies them back.
+    std::error_code ec, walError;
+    const uintmax_t walBytes = fs::file_size(path + "-wal", walError);
+    const uintmax_t fileBytes = fs::file_size(path, ec) + (walError ? 0 : walBytes);
     if (json()) {
         std::printf("{\"gallery\":%s,\"schemaVersion\":%d,\"entries\":%zu,\"subjects\":%zu,\"fromImages\":%zu,"
                     "\"searchable\":%zu,\"meanMinutiae\":%s,\"meanQuality\":%s,\"firstEnrolled\":%s,"

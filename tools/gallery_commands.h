@@ -11,7 +11,7 @@
 namespace orvane::cli {
 
 // Score from which identify and verify call two prints the same finger.
-constexpr int32_t kDefaultDecisionThreshold = 40;
+constexpr int32_t kDefaultDecisionThreshold = 60;
 
 int runEnroll(const Args& args);
 int runVerify(const Args& args);
