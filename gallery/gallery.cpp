@@ -327,14 +327,14 @@ void appendRows(State& st) {
         const uint8_t* bytes = s.blob(1, size);
         ++st.rowsSeen;
         st.maxLoadedId = id;
-        std::string problem = s.type(1) == SQLITE_BLOB ? detail::templateProblem(bytes, size) : "the template is not a blob";
-        if (problem.empty() && !st.set.add(bytes, size, &problem)) {
-            // add() already checked it; keep its reason
-        } else if (problem.empty()) {
+        std::string problem =
+            s.type(1) == SQLITE_BLOB ? detail::templateProblem(bytes, size) : "the template is not a blob";
+        // The set checks the template again and gives its own reason.
+        if (problem.empty() && st.set.add(bytes, size, &problem)) {
             st.ids.push_back(id);
-            continue;
+        } else {
+            st.warnSkipped(id, problem);
         }
-        st.warnSkipped(id, problem);
     }
 }
 
