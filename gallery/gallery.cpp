@@ -266,7 +266,12 @@ Gallery::Gallery(const std::string& path, OpenMode mode) : state_(std::make_uniq
         if (code == SQLITE_NOTADB) fail(path, "not a gallery (not an SQLite database)");
         if (!st.readOnly || (code != SQLITE_CANTOPEN && code != SQLITE_READONLY)) throw;
         // A WAL database on a medium that cannot hold its shared-memory file:
-        // read it as immutable (nobody can be writing it there).
+        // read it as immutable (nobody can be writing it there), unless a log
+        // holds rows that an immutable read would miss.
+        struct stat wal;
+        if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
+            fail(path, "its write-ahead log cannot be read here (the folder must be writable)");
+        }
         sqlite3_close_v2(st.db);
         st.db = nullptr;
         char* uri = sqlite3_mprintf("file:%q?immutable=1", path.c_str());
