@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "gallery_commands.h"
 #include "plots.h"
 
 using namespace orvane::cli;
@@ -23,8 +24,20 @@ const char* const kUsage =
     "  match PROBE REFERENCE [--quick] score of two prints or templates; the first is\n"
     "                                  the probe (scores may differ when swapped)\n"
     "  quality IMAGE...                share of the frame covered by print (0-100)\n"
-    "  identify PROBE GALLERY [--top K] [--quick] [--crop auto]\n"
-    "                                  1:N search of a print or template in a folder\n"
+    "  identify PROBE GALLERY [--top K] [--threshold T] [--quick] [--crop auto]\n"
+    "                                  1:N search of a print or template in a gallery\n"
+    "                                  file or a folder of prints or templates\n"
+    "  enroll GALLERY IMAGE... [--subject S] [--finger F] [--impression N]\n"
+    "         [--allow-duplicates] [--dedup T] [--batch N] [--crop auto]\n"
+    "                                  add prints (or templates, or folders of them) to\n"
+    "                                  a gallery file; names SUBJECT_IMPRESSION.ext\n"
+    "                                  give the subject when --subject is absent\n"
+    "  verify PROBE GALLERY --subject S [--threshold T] [--quick]\n"
+    "                                  best score against one subject's prints\n"
+    "  gallery list|stats GALLERY [--subject S] [--limit N]\n"
+    "  gallery remove GALLERY ID... | --subject S\n"
+    "  gallery export GALLERY DIR [--subject S] | import GALLERY DIR\n"
+    "                                  inspect and maintain a gallery file\n"
     "  eval DIR [--all-impostors] [--plot FILE.png|.svg|.pdf] [--scores FILE.csv] [--crop auto]\n"
     "                                  accuracy on files named FINGER_IMPRESSION.ext\n"
     "  draw IMAGE -o OUT.png|.svg|.pdf [--skeleton] [--scale N]\n"
@@ -61,6 +74,7 @@ const Command kCommands[] = {
     {"extract", runExtract}, {"match", runMatch}, {"quality", runQuality}, {"identify", runIdentify},
     {"eval", runEval},       {"draw", runDraw},   {"synth", runSynth},     {"demo", runDemo},
     {"convert", runConvert},
+    {"enroll", runEnroll},   {"verify", runVerify}, {"gallery", runGallery},
 };
 
 int run(int argc, char** argv, std::string& commandName) {
