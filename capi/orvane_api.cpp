@@ -1,0 +1,277 @@
+// The reentrant C API: handles over the library's workspace-taking drivers
+// and the 1:N search. Every entry point catches everything at the boundary.
+#include "orvane_api.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "formats/feature_template.h"
+#include "interface/extraction.h"
+#include "search/search.h"
+#include "workspace/workspace.h"
+
+struct orvane_workspace {
+    orvane::Workspace ws;
+};
+
+struct orvane_template_set {
+    mutable std::shared_mutex lock;  // searches share it, adding takes it alone
+    orvane::search::TemplateSet templates;
+};
+
+namespace {
+
+thread_local std::string lastError;
+
+// Records the failure of this thread's call and returns its code.
+int32_t fail(int32_t code, const std::string& detail = std::string()) {
+    lastError = orvane_result_text(code);
+    if (!detail.empty()) lastError += ": " + detail;
+    return code;
+}
+
+// Runs body (which returns a result code), turning exceptions into codes.
+template <typename Body>
+int32_t guarded(Body&& body) noexcept {
+    try {
+        lastError.clear();
+        const int32_t code = body();
+        if (code != ORVANE_OK && lastError.empty()) return fail(code);
+        return code;
+    } catch (const std::bad_alloc&) {
+        return fail(ORVANE_E_OUT_OF_MEMORY);
+    } catch (const std::exception& e) {
+        try {
+            return fail(ORVANE_E_INTERNAL, e.what());
+        } catch (...) {
+            return ORVANE_E_INTERNAL;
+        }
+    } catch (...) {
+        return fail(ORVANE_E_INTERNAL);
+    }
+}
+
+int32_t nullArgument(const char* name) {
+    return fail(ORVANE_E_INVALID_ARGUMENT, std::string(name) + " is null");
+}
+
+orvane::search::MatchMode toMode(orvane_match_mode mode, bool* known) {
+    *known = mode == ORVANE_MATCH_FULL || mode == ORVANE_MATCH_QUICK;
+    return mode == ORVANE_MATCH_QUICK ? orvane::search::MatchMode::Quick : orvane::search::MatchMode::Full;
+}
+
+// Extraction into a full-size buffer, then copied out when it fits.
+template <typename Extract>
+int32_t extractInto(uint8_t* templateOut, size_t capacity, size_t* length, Extract&& extract) {
+    uint8_t packed[ORVANE_MAX_TEMPLATE_BYTES];
+    int32_t packedLength = 0;
+    const int32_t code = extract(packed, &packedLength);
+    if (code != ORVANE_OK) return code;
+    if (static_cast<size_t>(packedLength) > capacity) {
+        return fail(ORVANE_E_BUFFER_TOO_SMALL, "the template has " + std::to_string(packedLength) +
+                                                   " bytes, the buffer " + std::to_string(capacity));
+    }
+    std::memcpy(templateOut, packed, static_cast<size_t>(packedLength));
+    *length = static_cast<size_t>(packedLength);
+    return ORVANE_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* orvane_version(void) { return ORVANE_VERSION_STRING; }
+
+const char* orvane_result_text(int32_t code) {
+    switch (code) {
+        case ORVANE_OK: return "success";
+        case ORVANE_E_LOAD_IMAGE: return "image file cannot be read or is not an 8-bit bitmap";
+        case ORVANE_E_SAVE_IMAGE: return "image file cannot be written";
+        case ORVANE_E_IMAGE_SIZE: return "image size out of range (1..640 x 1..480) or no image";
+        case ORVANE_E_EXTRACTION: return "extraction failed (too little print or no minutiae found)";
+        case ORVANE_E_NO_TEMPLATE: return "no template buffer";
+        case ORVANE_E_BAD_TEMPLATE: return "template is missing or damaged";
+        case ORVANE_E_SAVE_TEMPLATE: return "template file cannot be written";
+        case ORVANE_E_LOAD_TEMPLATE: return "template file cannot be read or is damaged";
+        case ORVANE_E_INVALID_ARGUMENT: return "invalid argument";
+        case ORVANE_E_OUT_OF_MEMORY: return "out of memory";
+        case ORVANE_E_BUFFER_TOO_SMALL: return "buffer too small";
+        case ORVANE_E_INTERNAL: return "internal error";
+        default: return "unknown result code";
+    }
+}
+
+const char* orvane_error_message(void) { return lastError.c_str(); }
+
+int32_t orvane_workspace_create(orvane_workspace** workspace) {
+    return guarded([&]() -> int32_t {
+        if (!workspace) return nullArgument("workspace");
+        *workspace = new orvane_workspace();
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_workspace_destroy(orvane_workspace* workspace) {
+    delete workspace;
+    lastError.clear();
+    return ORVANE_OK;
+}
+
+int32_t orvane_extract(orvane_workspace* workspace, const uint8_t* image, int32_t width, int32_t height,
+                       uint8_t* template_out, size_t capacity, size_t* length) {
+    return guarded([&]() -> int32_t {
+        if (!workspace) return nullArgument("workspace");
+        if (!image) return nullArgument("image");
+        if (!template_out || !length) return nullArgument("template buffer or length");
+        return extractInto(template_out, capacity, length, [&](uint8_t* packed, int32_t* packedLength) {
+            return orvane::extractTemplate(workspace->ws, image, width, height, packed, packedLength, nullptr);
+        });
+    });
+}
+
+int32_t orvane_extract_file(orvane_workspace* workspace, const char* path, uint8_t* template_out,
+                            size_t capacity, size_t* length) {
+    return guarded([&]() -> int32_t {
+        if (!workspace) return nullArgument("workspace");
+        if (!path) return nullArgument("path");
+        if (!template_out || !length) return nullArgument("template buffer or length");
+        return extractInto(template_out, capacity, length, [&](uint8_t* packed, int32_t* packedLength) {
+            const int32_t code =
+                orvane::extractTemplateFromFile(workspace->ws, path, packed, packedLength, nullptr);
+            return code == ORVANE_OK ? code : fail(code, path);
+        });
+    });
+}
+
+int32_t orvane_quality(orvane_workspace* workspace, const uint8_t* image, int32_t width, int32_t height,
+                       int32_t* quality) {
+    return guarded([&]() -> int32_t {
+        if (!workspace) return nullArgument("workspace");
+        if (!image) return nullArgument("image");
+        if (!quality) return nullArgument("quality");
+        return orvane::measureQuality(workspace->ws, image, width, height, quality);
+    });
+}
+
+int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, orvane_minutia* out,
+                                 size_t capacity, size_t* count) {
+    return guarded([&]() -> int32_t {
+        if (!template_bytes) return nullArgument("template");
+        if (!count) return nullArgument("count");
+        if (length < 3 || static_cast<size_t>(orvane::templateLength(template_bytes)) > length) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "longer than the " + std::to_string(length) + " bytes given");
+        }
+        orvane::MinutiaSet set;
+        if (orvane::unpackTemplate(template_bytes, &set) != 0) return fail(ORVANE_E_BAD_TEMPLATE);
+        const size_t n = static_cast<size_t>(set.count);
+        if (n > capacity) return fail(ORVANE_E_BUFFER_TOO_SMALL, std::to_string(n) + " minutiae");
+        if (n > 0 && !out) return nullArgument("minutia buffer");
+        for (size_t i = 0; i < n; ++i) {
+            const orvane::Minutia& m = set.minutiae[i];
+            out[i] = orvane_minutia{m.x, m.y, m.direction, m.kind,
+                                    {m.ringOrientation[0], m.ringOrientation[1], m.ringOrientation[2]}};
+        }
+        *count = n;
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_match(const uint8_t* probe, size_t probe_length, const uint8_t* reference, size_t reference_length,
+                     orvane_match_mode mode, int32_t* score) {
+    return guarded([&]() -> int32_t {
+        if (!score) return nullArgument("score");
+        bool known = false;
+        const orvane::search::MatchMode searchMode = toMode(mode, &known);
+        if (!known) return fail(ORVANE_E_INVALID_ARGUMENT, "unknown match mode");
+        orvane::search::Probe prepared;
+        if (orvane::search::Probe::prepare(probe, probe_length, prepared) != ORVANE_OK) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "the probe");
+        }
+        int32_t result = 0;
+        if (orvane::search::matchTemplate(prepared, reference, reference_length, searchMode, &result) != ORVANE_OK) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "the reference");
+        }
+        *score = result;
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_template_set_create(orvane_template_set** set) {
+    return guarded([&]() -> int32_t {
+        if (!set) return nullArgument("set");
+        *set = new orvane_template_set();
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_template_set_destroy(orvane_template_set* set) {
+    delete set;
+    lastError.clear();
+    return ORVANE_OK;
+}
+
+int32_t orvane_template_set_add(orvane_template_set* set, const uint8_t* template_bytes, size_t length) {
+    return guarded([&]() -> int32_t {
+        if (!set) return nullArgument("set");
+        if (!template_bytes) return nullArgument("template");
+        std::unique_lock<std::shared_mutex> hold(set->lock);
+        std::string why;
+        if (!set->templates.add(template_bytes, length, &why)) return fail(ORVANE_E_BAD_TEMPLATE, why);
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_template_set_size(const orvane_template_set* set, size_t* size) {
+    return guarded([&]() -> int32_t {
+        if (!set) return nullArgument("set");
+        if (!size) return nullArgument("size");
+        std::shared_lock<std::shared_mutex> hold(set->lock);
+        *size = set->templates.size();
+        return ORVANE_OK;
+    });
+}
+
+orvane_search_options orvane_search_defaults(void) {
+    const orvane::search::SearchOptions defaults;
+    return orvane_search_options{defaults.topK, defaults.threshold, ORVANE_MATCH_FULL, defaults.threads};
+}
+
+int32_t orvane_search(const orvane_template_set* set, const uint8_t* probe, size_t probe_length,
+                      const orvane_search_options* options, orvane_hit* hits, size_t capacity, size_t* count) {
+    return guarded([&]() -> int32_t {
+        if (!set) return nullArgument("set");
+        if (!options) return nullArgument("options");
+        if (!count) return nullArgument("count");
+        if (!hits && capacity > 0) return nullArgument("hits");
+        orvane::search::SearchOptions searchOptions;
+        bool known = false;
+        searchOptions.mode = toMode(options->mode, &known);
+        if (!known) return fail(ORVANE_E_INVALID_ARGUMENT, "unknown match mode");
+        searchOptions.topK = options->top_k;
+        searchOptions.threshold = options->threshold;
+        searchOptions.threads = options->threads;
+        orvane::search::Probe prepared;
+        if (orvane::search::Probe::prepare(probe, probe_length, prepared) != ORVANE_OK) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "the probe");
+        }
+        std::vector<orvane::search::Hit> found;
+        {
+            std::shared_lock<std::shared_mutex> hold(set->lock);
+            found = orvane::search::search(set->templates, prepared, searchOptions);
+        }
+        if (found.size() > capacity) {
+            return fail(ORVANE_E_BUFFER_TOO_SMALL, std::to_string(found.size()) + " hits");
+        }
+        for (size_t i = 0; i < found.size(); ++i) hits[i] = orvane_hit{found[i].index, found[i].score};
+        *count = found.size();
+        return ORVANE_OK;
+    });
+}
+
+}  // extern "C"
