@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/bitmap.h"
 #include "formats/feature_template.h"
 #include "interface/extraction.h"
 #include "search/search.h"
@@ -156,6 +157,24 @@ int32_t orvane_quality(orvane_workspace* workspace, const uint8_t* image, int32_
         if (!image) return nullArgument("image");
         if (!quality) return nullArgument("quality");
         return orvane::measureQuality(workspace->ws, image, width, height, quality);
+    });
+}
+
+int32_t orvane_quality_file(orvane_workspace* workspace, const char* path, int32_t* quality) {
+    return guarded([&]() -> int32_t {
+        if (!workspace) return nullArgument("workspace");
+        if (!path) return nullArgument("path");
+        if (!quality) return nullArgument("quality");
+        int32_t width = 0, height = 0;
+        if (orvane::readBitmap(path, nullptr, &width, &height) != 0) return fail(ORVANE_E_LOAD_IMAGE, path);
+        if (width > ORVANE_MAX_WIDTH || height > ORVANE_MAX_HEIGHT) return fail(ORVANE_E_IMAGE_SIZE, path);
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+        // The file may have changed since: the second read tests the size again.
+        if (orvane::readBitmapWithin(path, pixels.data(), ORVANE_MAX_WIDTH, ORVANE_MAX_HEIGHT, &width, &height) != 0 ||
+            pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+            return fail(ORVANE_E_LOAD_IMAGE, path);
+        }
+        return orvane::measureQuality(workspace->ws, pixels.data(), width, height, quality);
     });
 }
 

@@ -77,6 +77,9 @@ ORVANE_C_API int32_t orvane_extract_file(orvane_workspace* workspace, const char
 ORVANE_C_API int32_t orvane_quality(orvane_workspace* workspace, const uint8_t* image, int32_t width,
                                     int32_t height, int32_t* quality);
 
+/* As orvane_quality, from an 8-bit bitmap file. Codes: 0, 10100, 10300, 20000. */
+ORVANE_C_API int32_t orvane_quality_file(orvane_workspace* workspace, const char* path, int32_t* quality);
+
 /* ---- Templates and matching ---------------------------------------------- */
 
 typedef struct {

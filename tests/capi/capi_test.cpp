@@ -121,6 +121,9 @@ TEST_F(CApi, SameResultsAsTheExports) {
         ASSERT_EQ(orvane_quality(ws, im.pixels.data(), im.width, im.height, &quality), 0);
         ASSERT_EQ(GetQuality(im.pixels.data(), im.width, im.height, &expectedQuality), 0);
         EXPECT_EQ(quality, expectedQuality);
+        quality = -1;
+        ASSERT_EQ(orvane_quality_file(ws, im.path.c_str(), &quality), 0);
+        EXPECT_EQ(quality, expectedQuality);
 
         if (mine.code != 0) continue;
         orvane_minutia minutiae[ORVANE_MAX_MINUTIAE];
@@ -258,6 +261,9 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
         const char* inMessage;
     };
     const std::string missing = tempDir() + "/none.bmp";
+    const std::string wide = tempDir() + "/wide.bmp";
+    const std::vector<uint8_t> widePixels(641 * 2, 200);
+    ASSERT_EQ(writeBitmap(widePixels.data(), 641, 2, wide.c_str()), 0);
     const Case cases[] = {
         {"create null", orvane_workspace_create(nullptr), ORVANE_E_INVALID_ARGUMENT, "workspace is null"},
         {"extract null workspace", orvane_extract(nullptr, im.pixels.data(), im.width, im.height, tpl, sizeof tpl, &length),
@@ -276,6 +282,8 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
         {"quality null", orvane_quality(ws, im.pixels.data(), im.width, im.height, nullptr), ORVANE_E_INVALID_ARGUMENT,
          "quality"},
         {"quality size", orvane_quality(ws, im.pixels.data(), 0, 5, &value), ORVANE_E_IMAGE_SIZE, ""},
+        {"quality file missing", orvane_quality_file(ws, missing.c_str(), &value), ORVANE_E_LOAD_IMAGE, ""},
+        {"quality file too wide", orvane_quality_file(ws, wide.c_str(), &value), ORVANE_E_IMAGE_SIZE, ""},
         {"minutiae damaged", orvane_template_minutiae(damaged.data(), damaged.size(), minutiae, 60, &length),
          ORVANE_E_BAD_TEMPLATE, ""},
         {"minutiae cut short", orvane_template_minutiae(good.data(), good.size() - 1, minutiae, 60, &length),

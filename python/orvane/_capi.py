@@ -1,0 +1,84 @@
+"""ctypes declarations of liborvane_api (the reentrant C API, orvane_api.h).
+
+ctypes releases the GIL for the length of every call into the library.
+"""
+import ctypes
+import os
+
+MAX_TEMPLATE_BYTES = 424
+MAX_MINUTIAE = 60
+MATCH_FULL = 0
+MATCH_QUICK = 1
+
+
+class Minutia(ctypes.Structure):
+    _fields_ = [
+        ("x", ctypes.c_int32),
+        ("y", ctypes.c_int32),
+        ("direction", ctypes.c_int32),
+        ("kind", ctypes.c_int32),
+        ("ring_orientation", ctypes.c_int32 * 3),
+    ]
+
+
+class SearchOptions(ctypes.Structure):
+    _fields_ = [
+        ("top_k", ctypes.c_size_t),
+        ("threshold", ctypes.c_int32),
+        ("mode", ctypes.c_int),
+        ("threads", ctypes.c_uint32),
+    ]
+
+
+class Hit(ctypes.Structure):
+    _fields_ = [("index", ctypes.c_size_t), ("score", ctypes.c_int32)]
+
+
+def _load():
+    explicit = os.environ.get("ORVANE_API_LIBRARY")
+    names = [explicit] if explicit else ["liborvane_api.so.0", "liborvane_api.so"]
+    errors = []
+    for name in names:
+        try:
+            return ctypes.CDLL(name)
+        except OSError as e:
+            errors.append(str(e))
+    raise ImportError(
+        "cannot load the OrvaneCom C API library (install OrvaneCom, or set "
+        "ORVANE_API_LIBRARY to the path of liborvane_api.so): " + "; ".join(errors)
+    )
+
+
+lib = _load()
+
+_P = ctypes.c_void_p
+_U8P = ctypes.POINTER(ctypes.c_uint8)
+_SIZE = ctypes.c_size_t
+_SIZEP = ctypes.POINTER(ctypes.c_size_t)
+_I32 = ctypes.c_int32
+_I32P = ctypes.POINTER(ctypes.c_int32)
+
+_SIGNATURES = {
+    "orvane_version": (ctypes.c_char_p, []),
+    "orvane_result_text": (ctypes.c_char_p, [_I32]),
+    "orvane_error_message": (ctypes.c_char_p, []),
+    "orvane_workspace_create": (_I32, [ctypes.POINTER(_P)]),
+    "orvane_workspace_destroy": (_I32, [_P]),
+    "orvane_extract": (_I32, [_P, _U8P, _I32, _I32, _U8P, _SIZE, _SIZEP]),
+    "orvane_extract_file": (_I32, [_P, ctypes.c_char_p, _U8P, _SIZE, _SIZEP]),
+    "orvane_quality": (_I32, [_P, _U8P, _I32, _I32, _I32P]),
+    "orvane_quality_file": (_I32, [_P, ctypes.c_char_p, _I32P]),
+    "orvane_template_minutiae": (_I32, [_U8P, _SIZE, ctypes.POINTER(Minutia), _SIZE, _SIZEP]),
+    "orvane_match": (_I32, [_U8P, _SIZE, _U8P, _SIZE, ctypes.c_int, _I32P]),
+    "orvane_template_set_create": (_I32, [ctypes.POINTER(_P)]),
+    "orvane_template_set_destroy": (_I32, [_P]),
+    "orvane_template_set_add": (_I32, [_P, _U8P, _SIZE]),
+    "orvane_template_set_size": (_I32, [_P, _SIZEP]),
+    "orvane_search_defaults": (SearchOptions, []),
+    "orvane_search": (_I32, [_P, _U8P, _SIZE, ctypes.POINTER(SearchOptions), ctypes.POINTER(Hit), _SIZE, _SIZEP]),
+}
+
+for _name, (_restype, _argtypes) in _SIGNATURES.items():
+    _function = getattr(lib, _name)
+    _function.restype = _restype
+    _function.argtypes = _argtypes
