@@ -183,8 +183,10 @@ int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, o
     return guarded([&]() -> int32_t {
         if (!template_bytes) return nullArgument("template");
         if (!count) return nullArgument("count");
-        if (length < 3 || static_cast<size_t>(orvane::templateLength(template_bytes)) > length) {
-            return fail(ORVANE_E_BAD_TEMPLATE, "longer than the " + std::to_string(length) + " bytes given");
+        if (length < 3 || static_cast<size_t>(orvane::templateLength(template_bytes)) != length) {
+            return fail(ORVANE_E_BAD_TEMPLATE, std::to_string(length) + " bytes given, the length field says " +
+                                                   (length < 2 ? std::string("nothing")
+                                                               : std::to_string(orvane::templateLength(template_bytes))));
         }
         orvane::MinutiaSet set;
         if (orvane::unpackTemplate(template_bytes, &set) != 0) return fail(ORVANE_E_BAD_TEMPLATE);

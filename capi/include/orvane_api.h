@@ -90,8 +90,9 @@ typedef struct {
     int32_t ring_orientation[3];  /* 0..179, or 255 for no sample */
 } orvane_minutia;
 
-/* The minutiae of a template of `length` bytes (at most ORVANE_MAX_MINUTIAE).
- * Codes: 0, 10700 (damaged, or longer than `length`), 20000, 20200. */
+/* The minutiae of a template of exactly `length` bytes (at most
+ * ORVANE_MAX_MINUTIAE). Codes: 0, 10700 (damaged, or its length field is not
+ * `length`), 20000, 20200. */
 ORVANE_C_API int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, orvane_minutia* out,
                                               size_t capacity, size_t* count);
 

@@ -271,9 +271,10 @@ class TemplateSet:
         options = _lib.orvane_search_defaults()
         options.top_k, options.threshold, options.threads = top, threshold, threads
         options.mode = _capi.MATCH_QUICK if quick else _capi.MATCH_FULL
-        hits = (_capi.Hit * max(top, 1))()
+        capacity = min(top, len(self))
+        hits = (_capi.Hit * max(capacity, 1))()
         count = ctypes.c_size_t()
-        _check(_lib.orvane_search(self._handle, probe._buffer, len(probe), ctypes.byref(options), hits, top,
+        _check(_lib.orvane_search(self._handle, probe._buffer, len(probe), ctypes.byref(options), hits, capacity,
                                   ctypes.byref(count)))
         return [Hit(hits[i].index, hits[i].score) for i in range(count.value)]
 

@@ -288,6 +288,8 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
          ORVANE_E_BAD_TEMPLATE, ""},
         {"minutiae cut short", orvane_template_minutiae(good.data(), good.size() - 1, minutiae, 60, &length),
          ORVANE_E_BAD_TEMPLATE, "bytes given"},
+        {"minutiae with bytes after", orvane_template_minutiae(good.data(), good.size() + 1, minutiae, 60, &length),
+         ORVANE_E_BAD_TEMPLATE, "bytes given"},
         {"minutiae capacity", orvane_template_minutiae(good.data(), good.size(), minutiae, 19, &length),
          ORVANE_E_BUFFER_TOO_SMALL, "20 minutiae"},
         {"match null probe", orvane_match(nullptr, 0, good.data(), good.size(), ORVANE_MATCH_FULL, &value),
