@@ -13,6 +13,7 @@
 #include "batch.h"
 #include "common.h"
 #include "evaluation.h"
+#include "gallery_commands.h"
 #include "formats/feature_template.h"
 #include "image_input.h"
 #include "interface/diagnostics.h"
@@ -195,93 +196,6 @@ int runQuality(const Args& args) {
     return kExitOk;
 }
 
-int runIdentify(const Args& args) {
-    Options opt(args, {"--top"}, {"--quick", "--crop"});
-    if (opt.positional().size() != 2) throw UsageError("identify needs a probe and a gallery folder");
-    const std::string probePath = opt.positional()[0];
-    const std::string galleryDir = opt.positional()[1];
-    const long top = opt.integer("--top", 10, 1, 1000000);
-    const bool crop = opt.flag("--crop");
-    const int32_t flag = opt.flag("--quick") ? 1 : 0;
-
-    std::unique_ptr<Workspace> ws = newWorkspace();
-    const std::vector<uint8_t> probe = templateOfFile(*ws, probePath, crop);
-    ws.reset();
-
-    const std::vector<std::string> files = listFiles(galleryDir, false);
-    struct Entry {
-        std::string path;
-        std::vector<uint8_t> featureTemplate;
-        std::string error;
-        int32_t score = 0;
-    };
-    std::vector<Entry> gallery(files.size());
-    const auto loadStart = std::chrono::steady_clock::now();
-    size_t images = 0;
-    for (const std::string& f : files) images += hasImageExtension(f) ? 1 : 0;
-    parallelFor(files.size(), images ? "enrolling" : "loading", [&](size_t i, Workspace& w) {
-        gallery[i].path = files[i];
-        try {
-            gallery[i].featureTemplate = templateOfFile(w, files[i], crop);
-        } catch (const CliError& e) {
-            gallery[i].error = e.what();
-        }
-    });
-    const double loadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
-    std::vector<Entry*> usable;
-    size_t skipped = 0;
-    for (Entry& e : gallery) {
-        if (e.error.empty()) {
-            usable.push_back(&e);
-        } else {
-            ++skipped;
-            if (!settings().quiet) std::fprintf(stderr, "orvane: identify: skipped %s\n", e.error.c_str());
-        }
-    }
-    if (usable.empty()) throw CliError(galleryDir + ": no usable templates or prints in the gallery");
-
-    constexpr size_t kBlock = 256;
-    const size_t blocks = (usable.size() + kBlock - 1) / kBlock;
-    const auto matchStart = std::chrono::steady_clock::now();
-    parallelFor(blocks, "searching", [&](size_t block, Workspace&) {
-        const size_t end = std::min(usable.size(), (block + 1) * kBlock);
-        for (size_t i = block * kBlock; i < end; ++i) {
-            int32_t score = 0;
-            if (verifyTemplates(probe.data(), usable[i]->featureTemplate.data(), &score, flag) == 0) {
-                usable[i]->score = score;
-            }
-        }
-    });
-    const double matchSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - matchStart).count();
-    std::stable_sort(usable.begin(), usable.end(), [](const Entry* a, const Entry* b) { return a->score > b->score; });
-    const size_t shown = std::min(usable.size(), static_cast<size_t>(top));
-    const double rate = matchSeconds > 0 ? usable.size() / matchSeconds : 0;
-
-    if (json()) {
-        std::printf("{\"probe\":%s,\"gallery\":%s,\"searched\":%zu,\"skipped\":%zu,\"search\":\"%s\","
-                    "\"seconds\":%s,\"comparisonsPerSecond\":%s,\"loadSeconds\":%s,\"results\":[",
-                    jsonString(probePath).c_str(), jsonString(galleryDir).c_str(), usable.size(), skipped,
-                    flag ? "quick" : "full", jsonNumber(matchSeconds).c_str(), jsonNumber(rate).c_str(),
-                    jsonNumber(loadSeconds).c_str());
-        for (size_t i = 0; i < shown; ++i) {
-            std::printf("%s{\"rank\":%zu,\"score\":%d,\"entry\":%s}", i ? "," : "", i + 1, usable[i]->score,
-                        jsonString(usable[i]->path).c_str());
-        }
-        std::printf("]}\n");
-    } else {
-        std::printf("%-5s %7s  %s\n", "rank", "score", "gallery entry");
-        for (size_t i = 0; i < shown; ++i) {
-            std::printf("%-5zu %7d  %s\n", i + 1, usable[i]->score, usable[i]->path.c_str());
-        }
-        const int threads = std::min(workerCount(), static_cast<int>(blocks));
-        std::printf("searched %zu entries (%s search) in %.3f s: %.0f comparisons/s on %d thread%s",
-                    usable.size(), flag ? "quick" : "full", matchSeconds, rate, threads, threads == 1 ? "" : "s");
-        if (images) std::printf("; gallery read in %.2f s", loadSeconds);
-        std::printf("\n");
-    }
-    return kExitOk;
-}
-
 int runEval(const Args& args) {
     Options opt(args, {"--plot"}, {"--all-impostors", "--crop"});
     if (opt.positional().size() != 1) throw UsageError("eval needs one folder of prints");
@@ -389,6 +303,7 @@ int runDemo(const Args& args) {
     options.plotPath = (fs::path(dir) / "eval.png").string();
     const EvaluationReport report = evaluateFolder(prints, options);
     printReport(report, json());
+    if (!json()) demoGallery(dir, files);
     if (!json()) {
         const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("\npicture: %s\n", options.plotPath.c_str());

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "gallery_commands.h"
 #include "plots.h"
 
 using namespace orvane::cli;
@@ -22,8 +23,20 @@ const char* const kUsage =
     "                                  template of each print (several images: all cores)\n"
     "  match A B [--quick]             score of two prints or templates\n"
     "  quality IMAGE...                quality score (0-100) of each print\n"
-    "  identify PROBE GALLERY [--top K] [--quick]\n"
-    "                                  1:N search of a print or template in a folder\n"
+    "  identify PROBE GALLERY [--top K] [--threshold T] [--quick]\n"
+    "                                  1:N search of a print or template in a gallery\n"
+    "                                  file or a folder of prints or templates\n"
+    "  enroll GALLERY IMAGE... [--subject S] [--finger F] [--impression N]\n"
+    "         [--allow-duplicates] [--dedup T] [--batch N]\n"
+    "                                  add prints (or templates, or folders of them) to\n"
+    "                                  a gallery file; names SUBJECT_IMPRESSION.ext\n"
+    "                                  give the subject when --subject is absent\n"
+    "  verify PROBE GALLERY --subject S [--threshold T] [--quick]\n"
+    "                                  best score against one subject's prints\n"
+    "  gallery list|stats GALLERY [--subject S] [--limit N]\n"
+    "  gallery remove GALLERY ID... | --subject S\n"
+    "  gallery export GALLERY DIR [--subject S] | import GALLERY DIR\n"
+    "                                  inspect and maintain a gallery file\n"
     "  eval DIR [--all-impostors] [--plot FILE.png|.svg]\n"
     "                                  accuracy on prints named FINGER_IMPRESSION.ext\n"
     "  draw IMAGE -o OUT.png [--skeleton] [--scale N]\n"
@@ -44,6 +57,7 @@ struct Command {
 const Command kCommands[] = {
     {"extract", runExtract}, {"match", runMatch}, {"quality", runQuality}, {"identify", runIdentify},
     {"eval", runEval},       {"draw", runDraw},   {"synth", runSynth},     {"demo", runDemo},
+    {"enroll", runEnroll},   {"verify", runVerify}, {"gallery", runGallery},
 };
 
 int run(int argc, char** argv, std::string& commandName) {
