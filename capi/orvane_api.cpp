@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/bitmap.h"
+#include "gallery/gallery.h"
 #include "formats/feature_template.h"
 #include "interface/extraction.h"
 #include "search/search.h"
@@ -19,6 +20,12 @@
 
 struct orvane_workspace {
     orvane::Workspace ws;
+};
+
+struct orvane_gallery {
+    explicit orvane_gallery(const std::string& path, orvane::gallery::OpenMode mode) : store(path, mode) {}
+    std::mutex lock;  // one connection: one call at a time
+    orvane::gallery::Gallery store;
 };
 
 struct orvane_template_set {
@@ -47,6 +54,12 @@ int32_t guarded(Body&& body) noexcept {
         return code;
     } catch (const std::bad_alloc&) {
         return fail(ORVANE_E_OUT_OF_MEMORY);
+    } catch (const orvane::gallery::GalleryError& e) {
+        try {
+            return fail(ORVANE_E_GALLERY, e.what());
+        } catch (...) {
+            return ORVANE_E_GALLERY;
+        }
     } catch (const std::exception& e) {
         try {
             return fail(ORVANE_E_INTERNAL, e.what());
@@ -83,6 +96,27 @@ int32_t extractInto(uint8_t* templateOut, size_t capacity, size_t* length, Extra
     return ORVANE_OK;
 }
 
+struct GreyImage {
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// The pixels of an 8-bit bitmap file of at most 640 x 480: 0, 10100 or 10300.
+int32_t readImageFile(const char* path, GreyImage& image) {
+    int32_t width = 0, height = 0;
+    if (orvane::readBitmap(path, nullptr, &width, &height) != 0) return fail(ORVANE_E_LOAD_IMAGE, path);
+    if (width > ORVANE_MAX_WIDTH || height > ORVANE_MAX_HEIGHT) return fail(ORVANE_E_IMAGE_SIZE, path);
+    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    // The file may have changed since: the second read tests the size again.
+    if (orvane::readBitmapWithin(path, image.pixels.data(), ORVANE_MAX_WIDTH, ORVANE_MAX_HEIGHT, &width, &height) != 0 ||
+        image.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+        return fail(ORVANE_E_LOAD_IMAGE, path);
+    }
+    image.width = width;
+    image.height = height;
+    return ORVANE_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -104,6 +138,8 @@ const char* orvane_result_text(int32_t code) {
         case ORVANE_E_OUT_OF_MEMORY: return "out of memory";
         case ORVANE_E_BUFFER_TOO_SMALL: return "buffer too small";
         case ORVANE_E_INTERNAL: return "internal error";
+        case ORVANE_E_GALLERY: return "gallery error";
+        case ORVANE_E_ENROL_REFUSED: return "enrolment refused";
         default: return "unknown result code";
     }
 }
@@ -165,16 +201,10 @@ int32_t orvane_quality_file(orvane_workspace* workspace, const char* path, int32
         if (!workspace) return nullArgument("workspace");
         if (!path) return nullArgument("path");
         if (!quality) return nullArgument("quality");
-        int32_t width = 0, height = 0;
-        if (orvane::readBitmap(path, nullptr, &width, &height) != 0) return fail(ORVANE_E_LOAD_IMAGE, path);
-        if (width > ORVANE_MAX_WIDTH || height > ORVANE_MAX_HEIGHT) return fail(ORVANE_E_IMAGE_SIZE, path);
-        std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
-        // The file may have changed since: the second read tests the size again.
-        if (orvane::readBitmapWithin(path, pixels.data(), ORVANE_MAX_WIDTH, ORVANE_MAX_HEIGHT, &width, &height) != 0 ||
-            pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
-            return fail(ORVANE_E_LOAD_IMAGE, path);
-        }
-        return orvane::measureQuality(workspace->ws, pixels.data(), width, height, quality);
+        GreyImage image;
+        const int32_t code = readImageFile(path, image);
+        if (code != ORVANE_OK) return code;
+        return orvane::measureQuality(workspace->ws, image.pixels.data(), image.width, image.height, quality);
     });
 }
 
@@ -291,6 +321,182 @@ int32_t orvane_search(const orvane_template_set* set, const uint8_t* probe, size
         }
         for (size_t i = 0; i < found.size(); ++i) hits[i] = orvane_hit{found[i].index, found[i].score};
         *count = found.size();
+        return ORVANE_OK;
+    });
+}
+
+}  // extern "C"
+
+namespace {
+
+// Enrolment's metadata from the caller's, refusing a null subject.
+bool toPrintInfo(const orvane_print_info* info, orvane::gallery::PrintInfo& out) {
+    if (!info || !info->subject) return false;
+    out.subject = info->subject;
+    out.finger = info->finger;
+    out.impression = info->impression;
+    out.sourceName = info->source_name ? info->source_name : "";
+    return true;
+}
+
+int32_t enrolled(const orvane::gallery::EnrolOutcome& outcome, int64_t* id) {
+    if (!outcome.ok()) return fail(ORVANE_E_ENROL_REFUSED, outcome.message);
+    *id = outcome.id;
+    return ORVANE_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t orvane_gallery_open(const char* path, orvane_gallery_mode mode, orvane_gallery** gallery) {
+    return guarded([&]() -> int32_t {
+        if (!path) return nullArgument("path");
+        if (!gallery) return nullArgument("gallery");
+        if (mode != ORVANE_GALLERY_READ_WRITE && mode != ORVANE_GALLERY_READ_ONLY) {
+            return fail(ORVANE_E_INVALID_ARGUMENT, "unknown gallery mode");
+        }
+        *gallery = new orvane_gallery(path, mode == ORVANE_GALLERY_READ_ONLY ? orvane::gallery::OpenMode::ReadOnly
+                                                                            : orvane::gallery::OpenMode::ReadWrite);
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_gallery_close(orvane_gallery* gallery) {
+    return guarded([&]() -> int32_t {
+        delete gallery;
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_gallery_enrol_template(orvane_gallery* gallery, const orvane_print_info* info,
+                                      const uint8_t* template_bytes, size_t length, int64_t* id) {
+    return guarded([&]() -> int32_t {
+        orvane::gallery::PrintInfo printInfo;
+        if (!gallery) return nullArgument("gallery");
+        if (!toPrintInfo(info, printInfo)) return nullArgument("info or subject");
+        if (!template_bytes) return nullArgument("template");
+        if (!id) return nullArgument("id");
+        std::lock_guard<std::mutex> hold(gallery->lock);
+        return enrolled(gallery->store.enrolTemplate(printInfo, template_bytes, length), id);
+    });
+}
+
+int32_t orvane_gallery_enrol_image(orvane_gallery* gallery, const orvane_print_info* info, const uint8_t* image,
+                                   int32_t width, int32_t height, int64_t* id) {
+    return guarded([&]() -> int32_t {
+        orvane::gallery::PrintInfo printInfo;
+        if (!gallery) return nullArgument("gallery");
+        if (!toPrintInfo(info, printInfo)) return nullArgument("info or subject");
+        if (!image) return nullArgument("image");
+        if (!id) return nullArgument("id");
+        std::lock_guard<std::mutex> hold(gallery->lock);
+        return enrolled(gallery->store.enrolImage(printInfo, image, width, height), id);
+    });
+}
+
+int32_t orvane_gallery_enrol_file(orvane_gallery* gallery, const orvane_print_info* info, const char* path,
+                                  int64_t* id) {
+    return guarded([&]() -> int32_t {
+        orvane::gallery::PrintInfo printInfo;
+        if (!gallery) return nullArgument("gallery");
+        if (!toPrintInfo(info, printInfo)) return nullArgument("info or subject");
+        if (!path) return nullArgument("path");
+        if (!id) return nullArgument("id");
+        if (!info->source_name) printInfo.sourceName = path;
+        GreyImage image;
+        const int32_t code = readImageFile(path, image);
+        if (code != ORVANE_OK) return code;
+        std::lock_guard<std::mutex> hold(gallery->lock);
+        return enrolled(gallery->store.enrolImage(printInfo, image.pixels.data(), image.width, image.height), id);
+    });
+}
+
+int32_t orvane_gallery_remove(orvane_gallery* gallery, int64_t id, int32_t* removed) {
+    return guarded([&]() -> int32_t {
+        if (!gallery) return nullArgument("gallery");
+        if (!removed) return nullArgument("removed");
+        std::lock_guard<std::mutex> hold(gallery->lock);
+        *removed = gallery->store.remove(id) ? 1 : 0;
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_gallery_count(orvane_gallery* gallery, size_t* count) {
+    return guarded([&]() -> int32_t {
+        if (!gallery) return nullArgument("gallery");
+        if (!count) return nullArgument("count");
+        std::lock_guard<std::mutex> hold(gallery->lock);
+        *count = gallery->store.count();
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_gallery_identify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length,
+                                const orvane_search_options* options, orvane_gallery_hit* hits, size_t capacity,
+                                size_t* count) {
+    return guarded([&]() -> int32_t {
+        if (!gallery) return nullArgument("gallery");
+        if (!options) return nullArgument("options");
+        if (!count) return nullArgument("count");
+        if (!hits && capacity > 0) return nullArgument("hits");
+        bool known = false;
+        orvane::gallery::IdentifyOptions identifyOptions;
+        identifyOptions.mode = toMode(options->mode, &known);
+        if (!known) return fail(ORVANE_E_INVALID_ARGUMENT, "unknown match mode");
+        identifyOptions.topK = options->top_k;
+        identifyOptions.threshold = options->threshold;
+        identifyOptions.threads = options->threads;
+        orvane::search::Probe prepared;
+        if (orvane::search::Probe::prepare(probe, probe_length, prepared) != ORVANE_OK) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "the probe");
+        }
+        orvane::gallery::IdentifyResult result;
+        {
+            std::lock_guard<std::mutex> hold(gallery->lock);
+            result = gallery->store.identify(prepared, identifyOptions);
+        }
+        if (result.hits.size() > capacity) {
+            return fail(ORVANE_E_BUFFER_TOO_SMALL, std::to_string(result.hits.size()) + " hits");
+        }
+        for (size_t i = 0; i < result.hits.size(); ++i) {
+            const orvane::gallery::Hit& h = result.hits[i];
+            orvane_gallery_hit& out = hits[i];
+            out.id = h.id;
+            out.score = h.score;
+            out.finger = h.finger;
+            out.impression = h.impression;
+            const size_t n = std::min(h.subject.size(), sizeof out.subject - 1);
+            std::memcpy(out.subject, h.subject.data(), n);
+            out.subject[n] = '\0';
+        }
+        *count = result.hits.size();
+        return ORVANE_OK;
+    });
+}
+
+int32_t orvane_gallery_verify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length, const char* subject,
+                              int32_t threshold, orvane_match_mode mode, int32_t* best_score, int64_t* best_id,
+                              int32_t* accepted) {
+    return guarded([&]() -> int32_t {
+        if (!gallery) return nullArgument("gallery");
+        if (!subject) return nullArgument("subject");
+        if (!best_score || !best_id || !accepted) return nullArgument("best_score, best_id or accepted");
+        bool known = false;
+        const orvane::search::MatchMode searchMode = toMode(mode, &known);
+        if (!known) return fail(ORVANE_E_INVALID_ARGUMENT, "unknown match mode");
+        orvane::search::Probe prepared;
+        if (orvane::search::Probe::prepare(probe, probe_length, prepared) != ORVANE_OK) {
+            return fail(ORVANE_E_BAD_TEMPLATE, "the probe");
+        }
+        orvane::gallery::VerifyResult result;
+        {
+            std::lock_guard<std::mutex> hold(gallery->lock);
+            result = gallery->store.verify(probe, probe_length, subject, threshold, searchMode);
+        }
+        *best_score = result.bestScore;
+        *best_id = result.bestId;
+        *accepted = result.accepted ? 1 : 0;
         return ORVANE_OK;
     });
 }

@@ -12,7 +12,8 @@
  * Threads: a workspace serves one call at a time; give each thread its own
  * (about 1.3 MB each) and they extract in parallel. Matching needs no
  * workspace. A template set may be searched from several threads at once;
- * adding to it waits for searches in progress.
+ * adding to it waits for searches in progress. A gallery handle serves one
+ * call at a time.
  *
  * Templates, scores and quality values equal those of the eight exports of
  * orvane.h (Extract, ExtractEx, GetQuality, VerifyMatch).
@@ -39,7 +40,9 @@ enum {
     ORVANE_E_INVALID_ARGUMENT = 20000, /* null handle or pointer, unknown mode, bad option */
     ORVANE_E_OUT_OF_MEMORY = 20100,
     ORVANE_E_BUFFER_TOO_SMALL = 20200, /* the output does not fit in the capacity given */
-    ORVANE_E_INTERNAL = 20300          /* an unexpected failure inside the library */
+    ORVANE_E_INTERNAL = 20300,         /* an unexpected failure inside the library */
+    ORVANE_E_GALLERY = 20400,          /* the gallery file cannot be opened, read or written */
+    ORVANE_E_ENROL_REFUSED = 20500     /* bad subject, finger or print; image or finger enrolled already */
 };
 
 typedef enum { ORVANE_MATCH_FULL = 0, ORVANE_MATCH_QUICK = 1 } orvane_match_mode;
@@ -134,6 +137,63 @@ ORVANE_C_API orvane_search_options orvane_search_defaults(void);
 ORVANE_C_API int32_t orvane_search(const orvane_template_set* set, const uint8_t* probe, size_t probe_length,
                                    const orvane_search_options* options, orvane_hit* hits, size_t capacity,
                                    size_t* count);
+
+/* ---- Gallery: enrolled prints kept in an SQLite file ---------------------- */
+
+/* A gallery handle is one database connection; calls on one handle from
+ * several threads wait for each other (open one handle per thread to work in
+ * parallel). Several processes may read a gallery while one writes it. */
+typedef struct orvane_gallery orvane_gallery;
+
+typedef enum { ORVANE_GALLERY_READ_WRITE = 0, ORVANE_GALLERY_READ_ONLY = 1 } orvane_gallery_mode;
+
+/* Read-write creates the file when missing. Codes: 0, 20000, 20400. */
+ORVANE_C_API int32_t orvane_gallery_open(const char* path, orvane_gallery_mode mode, orvane_gallery** gallery);
+/* Closing a null gallery does nothing and returns ORVANE_OK. */
+ORVANE_C_API int32_t orvane_gallery_close(orvane_gallery* gallery);
+
+typedef struct {
+    const char* subject;      /* 1..255 bytes of UTF-8, no control characters */
+    int32_t finger;           /* 0 unknown, 1..10 */
+    int32_t impression;       /* 0 unknown, 1..1000000 */
+    const char* source_name;  /* file the print came from; may be null */
+} orvane_print_info;
+
+/* Enrolment of a template, of a grey image (extracted, its quality measured
+ * and its SHA-256 kept: the same image is refused a second time), or of an
+ * 8-bit bitmap file (as the image). *id receives the new row. Codes: 0,
+ * 10100 (file), 20000, 20400, 20500 (orvane_error_message() says why). */
+ORVANE_C_API int32_t orvane_gallery_enrol_template(orvane_gallery* gallery, const orvane_print_info* info,
+                                                   const uint8_t* template_bytes, size_t length, int64_t* id);
+ORVANE_C_API int32_t orvane_gallery_enrol_image(orvane_gallery* gallery, const orvane_print_info* info,
+                                                const uint8_t* image, int32_t width, int32_t height, int64_t* id);
+ORVANE_C_API int32_t orvane_gallery_enrol_file(orvane_gallery* gallery, const orvane_print_info* info,
+                                               const char* path, int64_t* id);
+
+/* *removed is 1 when the row existed, else 0. */
+ORVANE_C_API int32_t orvane_gallery_remove(orvane_gallery* gallery, int64_t id, int32_t* removed);
+ORVANE_C_API int32_t orvane_gallery_count(orvane_gallery* gallery, size_t* count);
+
+typedef struct {
+    int64_t id;
+    int32_t score;
+    int32_t finger;
+    int32_t impression;
+    char subject[256];  /* nul-terminated */
+} orvane_gallery_hit;
+
+/* 1:N identification over the gallery (options as orvane_search): score
+ * descending, then row id ascending. Codes: 0, 10700, 20000, 20200, 20400. */
+ORVANE_C_API int32_t orvane_gallery_identify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length,
+                                             const orvane_search_options* options, orvane_gallery_hit* hits,
+                                             size_t capacity, size_t* count);
+
+/* 1:1 verification against every print of a subject: the best score and its
+ * row (0 when the subject has none); *accepted is 1 when the best score is at
+ * least the threshold. Codes: 0, 10700, 20000, 20400. */
+ORVANE_C_API int32_t orvane_gallery_verify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length,
+                                           const char* subject, int32_t threshold, orvane_match_mode mode,
+                                           int32_t* best_score, int64_t* best_id, int32_t* accepted);
 
 #ifdef __cplusplus
 }

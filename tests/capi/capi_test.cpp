@@ -354,5 +354,143 @@ TEST_F(CApi, TemplateLargerThanTheBufferIsRefused) {
     GTEST_SKIP() << "no image gave a template";
 }
 
+TEST(CApiGallery, EnrolIdentifyVerifyAndRemove) {
+    std::mt19937 rng(21);
+    std::vector<synthetic::Finger> fingers;
+    for (int f = 0; f < 4; ++f) fingers.push_back(synthetic::makeFinger(rng, 40));
+    const std::string path = tempDir() + "/gallery.db";
+    orvane_gallery* gallery = nullptr;
+    ASSERT_EQ(orvane_gallery_open(path.c_str(), ORVANE_GALLERY_READ_WRITE, &gallery), 0) << orvane_error_message();
+
+    orvane_template_set* set = nullptr;
+    ASSERT_EQ(orvane_template_set_create(&set), 0);
+    std::vector<int64_t> ids;
+    const std::string subjects[] = {"ann", "bob", "cy", "dee"};
+    for (int i = 0; i < 12; ++i) {
+        const Template t = pack(synthetic::impress(rng, fingers[static_cast<size_t>(i % 4)], synthetic::randomImpression(rng)));
+        const orvane_print_info info{subjects[i % 4].c_str(), 1 + i % 4, 1 + i / 4, nullptr};
+        int64_t id = 0;
+        ASSERT_EQ(orvane_gallery_enrol_template(gallery, &info, t.data(), t.size(), &id), 0) << orvane_error_message();
+        ids.push_back(id);
+        ASSERT_EQ(orvane_template_set_add(set, t.data(), t.size()), 0);
+    }
+    size_t count = 0;
+    ASSERT_EQ(orvane_gallery_count(gallery, &count), 0);
+    EXPECT_EQ(count, 12u);
+
+    // Identification gives the hits of the plain search, with each row's metadata.
+    const Template probe = pack(synthetic::impress(rng, fingers[1], synthetic::randomImpression(rng)));
+    orvane_search_options options = orvane_search_defaults();
+    options.top_k = 4;
+    orvane_gallery_hit hits[4];
+    orvane_hit expected[4];
+    size_t expectedCount = 0;
+    ASSERT_EQ(orvane_search(set, probe.data(), probe.size(), &options, expected, 4, &expectedCount), 0);
+    ASSERT_EQ(orvane_gallery_identify(gallery, probe.data(), probe.size(), &options, hits, 4, &count), 0)
+        << orvane_error_message();
+    ASSERT_EQ(count, expectedCount);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(hits[i].score, expected[i].score);
+        EXPECT_EQ(hits[i].id, ids[expected[i].index]);
+        EXPECT_EQ(hits[i].subject, subjects[expected[i].index % 4]);
+        EXPECT_EQ(hits[i].finger, static_cast<int32_t>(1 + expected[i].index % 4));
+    }
+    EXPECT_STREQ(hits[0].subject, "bob");
+
+    int32_t best = -1, accepted = -1;
+    int64_t bestId = -1;
+    ASSERT_EQ(orvane_gallery_verify(gallery, probe.data(), probe.size(), "bob", hits[0].score, ORVANE_MATCH_FULL, &best,
+                                    &bestId, &accepted), 0);
+    EXPECT_EQ(best, hits[0].score);
+    EXPECT_EQ(bestId, hits[0].id);
+    EXPECT_EQ(accepted, 1);
+    ASSERT_EQ(orvane_gallery_verify(gallery, probe.data(), probe.size(), "nobody", 1, ORVANE_MATCH_QUICK, &best, &bestId,
+                                    &accepted), 0);
+    EXPECT_EQ(accepted, 0);
+    EXPECT_EQ(bestId, 0);
+
+    int32_t removed = -1;
+    ASSERT_EQ(orvane_gallery_remove(gallery, ids[0], &removed), 0);
+    EXPECT_EQ(removed, 1);
+    ASSERT_EQ(orvane_gallery_remove(gallery, ids[0], &removed), 0);
+    EXPECT_EQ(removed, 0);
+    EXPECT_EQ(orvane_gallery_close(gallery), 0);
+
+    // Read-only: what was written is there; writing is refused.
+    ASSERT_EQ(orvane_gallery_open(path.c_str(), ORVANE_GALLERY_READ_ONLY, &gallery), 0) << orvane_error_message();
+    ASSERT_EQ(orvane_gallery_count(gallery, &count), 0);
+    EXPECT_EQ(count, 11u);
+    const orvane_print_info info{"eve", 0, 0, nullptr};
+    int64_t id = 0;
+    EXPECT_NE(orvane_gallery_enrol_template(gallery, &info, probe.data(), probe.size(), &id), 0);
+    EXPECT_EQ(orvane_gallery_close(gallery), 0);
+    EXPECT_EQ(orvane_template_set_destroy(set), 0);
+}
+
+TEST(CApiGallery, RefusalsAndBadArguments) {
+    const std::string dir = tempDir();
+    const std::string notAGallery = dir + "/text.db";
+    writeFile(notAGallery, std::vector<uint8_t>(100, 'x'));
+    orvane_gallery* gallery = nullptr;
+    EXPECT_EQ(orvane_gallery_open(notAGallery.c_str(), ORVANE_GALLERY_READ_WRITE, &gallery), ORVANE_E_GALLERY);
+    EXPECT_EQ(orvane_gallery_open((dir + "/missing.db").c_str(), ORVANE_GALLERY_READ_ONLY, &gallery), ORVANE_E_GALLERY);
+    EXPECT_EQ(orvane_gallery_open(nullptr, ORVANE_GALLERY_READ_WRITE, &gallery), ORVANE_E_INVALID_ARGUMENT);
+    EXPECT_EQ(gallery, nullptr);
+    ASSERT_EQ(orvane_gallery_open((dir + "/g.db").c_str(), ORVANE_GALLERY_READ_WRITE, &gallery), 0);
+
+    std::mt19937 rng(4);
+    const Template good = pack(synthetic::randomSet(rng, 20, 0, 0, 300, 300));
+    Template damaged = good;
+    damaged.back() ^= 1;
+    const Image blank{dir + "/blank.bmp", 300, 300, std::vector<uint8_t>(300 * 300, 255)};
+    ASSERT_EQ(writeBitmap(blank.pixels.data(), blank.width, blank.height, blank.path.c_str()), 0);
+    const orvane_print_info ok{"ann", 1, 1, "a.bmp"}, noSubject{"", 1, 1, nullptr}, badFinger{"ann", 11, 1, nullptr},
+        nullSubject{nullptr, 0, 0, nullptr};
+    int64_t id = -1;
+    int32_t value = 0;
+    orvane_gallery_hit hits[2];
+    size_t count = 0;
+    const orvane_search_options options = orvane_search_defaults();
+    struct Case {
+        const char* what;
+        int32_t code;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"damaged template", orvane_gallery_enrol_template(gallery, &ok, damaged.data(), damaged.size(), &id),
+         ORVANE_E_ENROL_REFUSED},
+        {"empty subject", orvane_gallery_enrol_template(gallery, &noSubject, good.data(), good.size(), &id),
+         ORVANE_E_ENROL_REFUSED},
+        {"finger 11", orvane_gallery_enrol_template(gallery, &badFinger, good.data(), good.size(), &id),
+         ORVANE_E_ENROL_REFUSED},
+        {"null subject", orvane_gallery_enrol_template(gallery, &nullSubject, good.data(), good.size(), &id),
+         ORVANE_E_INVALID_ARGUMENT},
+        {"null info", orvane_gallery_enrol_template(gallery, nullptr, good.data(), good.size(), &id),
+         ORVANE_E_INVALID_ARGUMENT},
+        {"null gallery", orvane_gallery_enrol_template(nullptr, &ok, good.data(), good.size(), &id),
+         ORVANE_E_INVALID_ARGUMENT},
+        {"blank image", orvane_gallery_enrol_image(gallery, &ok, blank.pixels.data(), 300, 300, &id),
+         ORVANE_E_ENROL_REFUSED},
+        {"blank file", orvane_gallery_enrol_file(gallery, &ok, blank.path.c_str(), &id), ORVANE_E_ENROL_REFUSED},
+        {"missing file", orvane_gallery_enrol_file(gallery, &ok, (dir + "/none.bmp").c_str(), &id), ORVANE_E_LOAD_IMAGE},
+        {"remove null", orvane_gallery_remove(gallery, 1, nullptr), ORVANE_E_INVALID_ARGUMENT},
+        {"identify damaged", orvane_gallery_identify(gallery, damaged.data(), damaged.size(), &options, hits, 2, &count),
+         ORVANE_E_BAD_TEMPLATE},
+        {"verify null subject", orvane_gallery_verify(gallery, good.data(), good.size(), nullptr, 0, ORVANE_MATCH_FULL,
+                                                      &value, &id, &value),
+         ORVANE_E_INVALID_ARGUMENT},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.code, c.expected) << c.what;
+    EXPECT_EQ(id, -1);
+    ASSERT_EQ(orvane_gallery_enrol_template(gallery, &ok, good.data(), good.size(), &id), 0);
+    ASSERT_EQ(orvane_gallery_enrol_template(gallery, &ok, good.data(), good.size(), &id), 0);
+    EXPECT_EQ(orvane_gallery_identify(gallery, good.data(), good.size(), &options, hits, 1, &count),
+              ORVANE_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(orvane_gallery_enrol_image(gallery, &ok, blank.pixels.data(), 300, 300, &id), ORVANE_E_ENROL_REFUSED);
+    EXPECT_NE(std::string(orvane_error_message()).find("10400"), std::string::npos) << orvane_error_message();
+    EXPECT_EQ(orvane_gallery_close(gallery), 0);
+    EXPECT_EQ(orvane_gallery_close(nullptr), 0);
+}
+
 }  // namespace
 }  // namespace orvane::test
