@@ -3,6 +3,8 @@
 #include "orvane_api.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -390,6 +392,10 @@ int32_t orvane_gallery_enrol_image(orvane_gallery* gallery, const orvane_print_i
         if (!toPrintInfo(info, printInfo)) return nullArgument("info or subject");
         if (!image) return nullArgument("image");
         if (!id) return nullArgument("id");
+        if (width >= 1 && height >= 1 && width <= ORVANE_MAX_WIDTH && height <= ORVANE_MAX_HEIGHT) {
+            printInfo.imageSha256 =
+                orvane::gallery::sha256Hex(image, static_cast<size_t>(width) * static_cast<size_t>(height));
+        }
         std::lock_guard<std::mutex> hold(gallery->lock);
         return enrolled(gallery->store.enrolImage(printInfo, image, width, height), id);
     });
@@ -407,6 +413,11 @@ int32_t orvane_gallery_enrol_file(orvane_gallery* gallery, const orvane_print_in
         GreyImage image;
         const int32_t code = readImageFile(path, image);
         if (code != ORVANE_OK) return code;
+        // The file's bytes identify the image, as for the command line's enrolment.
+        std::ifstream file(path, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (!file.good() && !file.eof()) return fail(ORVANE_E_LOAD_IMAGE, path);
+        printInfo.imageSha256 = orvane::gallery::sha256Hex(bytes.data(), bytes.size());
         std::lock_guard<std::mutex> hold(gallery->lock);
         return enrolled(gallery->store.enrolImage(printInfo, image.pixels.data(), image.width, image.height), id);
     });

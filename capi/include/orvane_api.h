@@ -159,9 +159,10 @@ typedef struct {
     const char* source_name;  /* file the print came from; may be null */
 } orvane_print_info;
 
-/* Enrolment of a template, of a grey image (extracted, its quality measured
- * and its SHA-256 kept: the same image is refused a second time), or of an
- * 8-bit bitmap file (as the image). *id receives the new row. Codes: 0,
+/* Enrolment of a template, of a grey image or of an 8-bit bitmap file.
+ * Images are extracted, their quality measured and the SHA-256 of their
+ * bytes kept (the pixels of an image, the whole file of a bitmap): the same
+ * bytes are refused a second time. *id receives the new row. Codes: 0,
  * 10100 (file), 20000, 20400, 20500 (orvane_error_message() says why). */
 ORVANE_C_API int32_t orvane_gallery_enrol_template(orvane_gallery* gallery, const orvane_print_info* info,
                                                    const uint8_t* template_bytes, size_t length, int64_t* id);

@@ -12,7 +12,8 @@ Every failure of the library raises OrvaneError with its result code.
 Threads: each Extractor owns its workspace and serves one call at a time
 (calls from several threads on one extractor wait for each other); the
 module-level extract() and quality() use one extractor per thread. Matching
-and searching need no workspace. The library runs without the GIL.
+and searching need no workspace. A Gallery is one database connection that
+serves one call at a time. The library runs without the GIL.
 """
 import ctypes
 import os
@@ -26,6 +27,7 @@ from ._capi import MAX_MINUTIAE, MAX_TEMPLATE_BYTES, lib as _lib
 
 __all__ = [
     "OrvaneError", "Template", "Extractor", "TemplateSet", "Hit", "MINUTIA_DTYPE",
+    "Gallery", "GalleryHit", "Verification",
     "extract", "quality", "match", "identify", "version",
     "MAX_TEMPLATE_BYTES", "MAX_MINUTIAE",
 ]
@@ -41,6 +43,8 @@ MINUTIA_DTYPE = np.dtype([
 ])
 
 Hit = namedtuple("Hit", ["index", "score"])
+GalleryHit = namedtuple("GalleryHit", ["id", "subject", "finger", "impression", "score"])
+Verification = namedtuple("Verification", ["accepted", "score", "id"])
 
 
 class OrvaneError(Exception):
@@ -265,12 +269,8 @@ class TemplateSet:
     def search(self, probe, top=10, threshold=0, quick=False, threads=0):
         """The best `top` entries scoring at least `threshold`, as Hits: score
         descending, then lower index first."""
-        if top < 0 or threads < 0:
-            raise ValueError("top and threads must not be negative")
         probe = _as_template(probe)
-        options = _lib.orvane_search_defaults()
-        options.top_k, options.threshold, options.threads = top, threshold, threads
-        options.mode = _capi.MATCH_QUICK if quick else _capi.MATCH_FULL
+        options = _search_options(top, threshold, quick, threads)
         capacity = min(top, len(self))
         hits = (_capi.Hit * max(capacity, 1))()
         count = ctypes.c_size_t()
@@ -282,3 +282,105 @@ class TemplateSet:
 def identify(probe, templates, top=10, threshold=0, quick=False, threads=0):
     """1:N search of probe over a list of templates (see TemplateSet.search)."""
     return TemplateSet(templates).search(probe, top=top, threshold=threshold, quick=quick, threads=threads)
+
+
+def _search_options(top, threshold, quick, threads):
+    if top < 0 or threads < 0:
+        raise ValueError("top and threads must not be negative")
+    options = _lib.orvane_search_defaults()
+    options.top_k, options.threshold, options.threads = top, threshold, threads
+    options.mode = _capi.MATCH_QUICK if quick else _capi.MATCH_FULL
+    return options
+
+
+class Gallery:
+    """Enrolled prints kept in an SQLite file (created when missing, unless
+    read_only): enrolment with metadata, identification and verification."""
+
+    def __init__(self, path, read_only=False):
+        handle = ctypes.c_void_p()
+        mode = 1 if read_only else 0
+        _check(_lib.orvane_gallery_open(os.fsencode(path), mode, ctypes.byref(handle)))
+        self._handle = handle
+
+    def close(self):
+        if self._handle:
+            _lib.orvane_gallery_close(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        if getattr(self, "_handle", None):
+            self.close()
+
+    def _gallery(self):
+        if not self._handle:
+            raise ValueError("the gallery is closed")
+        return self._handle
+
+    def enrol(self, print_, subject, finger=0, impression=0, source_name=None, bottom_up=False):
+        """Enrols a print (a Template or template bytes, an image or a bitmap
+        path) for a subject and returns its row id. Images are extracted, their
+        quality measured and their bytes remembered: the same image is refused
+        a second time (OrvaneError 20500, as every refusal)."""
+        info = _capi.PrintInfo(subject.encode("utf-8"), finger, impression,
+                               None if source_name is None else source_name.encode("utf-8"))
+        row = ctypes.c_int64()
+        if _is_path(print_):
+            code = _lib.orvane_gallery_enrol_file(self._gallery(), ctypes.byref(info), os.fsencode(print_),
+                                                  ctypes.byref(row))
+        elif isinstance(print_, (Template, bytes, bytearray, memoryview)):
+            t = _as_template(print_)
+            code = _lib.orvane_gallery_enrol_template(self._gallery(), ctypes.byref(info), t._buffer, len(t),
+                                                      ctypes.byref(row))
+        else:
+            pixels = _grey_pixels(print_, bottom_up)
+            height, width = pixels.shape
+            code = _lib.orvane_gallery_enrol_image(self._gallery(), ctypes.byref(info),
+                                                   pixels.ctypes.data_as(ctypes.POINTER(ctypes.c_uint8)),
+                                                   width, height, ctypes.byref(row))
+        _check(code)
+        return row.value
+
+    def remove(self, row_id):
+        """Removes a row; returns whether it existed."""
+        removed = ctypes.c_int32()
+        _check(_lib.orvane_gallery_remove(self._gallery(), row_id, ctypes.byref(removed)))
+        return bool(removed.value)
+
+    def __len__(self):
+        count = ctypes.c_size_t()
+        _check(_lib.orvane_gallery_count(self._gallery(), ctypes.byref(count)))
+        return count.value
+
+    def _probe(self, probe):
+        return probe if isinstance(probe, (Template, bytes, bytearray, memoryview)) else extract(probe)
+
+    def identify(self, probe, top=10, threshold=0, quick=False, threads=0):
+        """The best `top` rows scoring at least `threshold` for a probe
+        (template or image), as GalleryHits: score descending, then row id."""
+        probe = _as_template(self._probe(probe))
+        options = _search_options(top, threshold, quick, threads)
+        capacity = min(top, len(self))
+        hits = (_capi.GalleryHit * max(capacity, 1))()
+        count = ctypes.c_size_t()
+        _check(_lib.orvane_gallery_identify(self._gallery(), probe._buffer, len(probe), ctypes.byref(options), hits,
+                                            capacity, ctypes.byref(count)))
+        return [GalleryHit(h.id, h.subject.decode("utf-8"), h.finger, h.impression, h.score)
+                for h in hits[:count.value]]
+
+    def verify(self, probe, subject, threshold, quick=False):
+        """Whether the probe matches any print of subject with at least
+        `threshold`: Verification(accepted, best score, its row id or 0)."""
+        probe = _as_template(self._probe(probe))
+        score, row, accepted = ctypes.c_int32(), ctypes.c_int64(), ctypes.c_int32()
+        mode = _capi.MATCH_QUICK if quick else _capi.MATCH_FULL
+        _check(_lib.orvane_gallery_verify(self._gallery(), probe._buffer, len(probe), subject.encode("utf-8"),
+                                          threshold, mode, ctypes.byref(score), ctypes.byref(row),
+                                          ctypes.byref(accepted)))
+        return Verification(bool(accepted.value), score.value, row.value)

@@ -34,6 +34,25 @@ class Hit(ctypes.Structure):
     _fields_ = [("index", ctypes.c_size_t), ("score", ctypes.c_int32)]
 
 
+class PrintInfo(ctypes.Structure):
+    _fields_ = [
+        ("subject", ctypes.c_char_p),
+        ("finger", ctypes.c_int32),
+        ("impression", ctypes.c_int32),
+        ("source_name", ctypes.c_char_p),
+    ]
+
+
+class GalleryHit(ctypes.Structure):
+    _fields_ = [
+        ("id", ctypes.c_int64),
+        ("score", ctypes.c_int32),
+        ("finger", ctypes.c_int32),
+        ("impression", ctypes.c_int32),
+        ("subject", ctypes.c_char * 256),
+    ]
+
+
 def _load():
     explicit = os.environ.get("ORVANE_API_LIBRARY")
     names = [explicit] if explicit else ["liborvane_api.so.0", "liborvane_api.so"]
@@ -57,6 +76,7 @@ _SIZE = ctypes.c_size_t
 _SIZEP = ctypes.POINTER(ctypes.c_size_t)
 _I32 = ctypes.c_int32
 _I32P = ctypes.POINTER(ctypes.c_int32)
+_I64P = ctypes.POINTER(ctypes.c_int64)
 
 _SIGNATURES = {
     "orvane_version": (ctypes.c_char_p, []),
@@ -76,6 +96,16 @@ _SIGNATURES = {
     "orvane_template_set_size": (_I32, [_P, _SIZEP]),
     "orvane_search_defaults": (SearchOptions, []),
     "orvane_search": (_I32, [_P, _U8P, _SIZE, ctypes.POINTER(SearchOptions), ctypes.POINTER(Hit), _SIZE, _SIZEP]),
+    "orvane_gallery_open": (_I32, [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(_P)]),
+    "orvane_gallery_close": (_I32, [_P]),
+    "orvane_gallery_enrol_template": (_I32, [_P, ctypes.POINTER(PrintInfo), _U8P, _SIZE, _I64P]),
+    "orvane_gallery_enrol_image": (_I32, [_P, ctypes.POINTER(PrintInfo), _U8P, _I32, _I32, _I64P]),
+    "orvane_gallery_enrol_file": (_I32, [_P, ctypes.POINTER(PrintInfo), ctypes.c_char_p, _I64P]),
+    "orvane_gallery_remove": (_I32, [_P, ctypes.c_int64, _I32P]),
+    "orvane_gallery_count": (_I32, [_P, _SIZEP]),
+    "orvane_gallery_identify": (_I32, [_P, _U8P, _SIZE, ctypes.POINTER(SearchOptions), ctypes.POINTER(GalleryHit),
+                                       _SIZE, _SIZEP]),
+    "orvane_gallery_verify": (_I32, [_P, _U8P, _SIZE, ctypes.c_char_p, _I32, ctypes.c_int, _I32P, _I64P, _I32P]),
 }
 
 for _name, (_restype, _argtypes) in _SIGNATURES.items():

@@ -130,3 +130,37 @@ def test_threads_give_the_same_results(prints, templates):
     assert own == expected and one == expected
     assert scores == [orvane.match(a, b, quick=True) for a, b in pairs]
     assert found == [templates.index(t) for t in templates]
+
+
+def test_gallery_enrols_identifies_and_verifies(prints, templates, tmp_path):
+    path = tmp_path / "prints.db"
+    with orvane.Gallery(path) as gallery:
+        rows = [gallery.enrol(t, f"subject{i}", finger=1 + i % 10, impression=1) for i, t in enumerate(templates)]
+        assert len(gallery) == len(templates)
+        # An image and a file are extracted as orvane.extract does; the same
+        # pixels, or the same file, a second time are refused.
+        image_row = gallery.enrol(grey(prints[0]), "from-image")
+        file_row = gallery.enrol(prints[0], "from-file")
+        for again in (grey(prints[0]), prints[0]):
+            with pytest.raises(orvane.OrvaneError) as caught:
+                gallery.enrol(again, "again")
+            assert caught.value.code == 20500 and "enrolled" in caught.value.message
+        hits = gallery.identify(templates[0], top=3)
+        assert [h.id for h in hits] == [rows[0], image_row, file_row]  # equal scores: lower row first
+        assert hits[0] == orvane.GalleryHit(rows[0], "subject0", 1, 1, orvane.match(templates[0], templates[0]))
+        assert [h.score for h in hits] == [hits[0].score] * 3
+        assert gallery.identify(prints[0], top=1)[0].id == rows[0]
+        assert gallery.verify(templates[1], "subject1", threshold=50) == (True, orvane.match(templates[1], templates[1]), rows[1])
+        assert gallery.verify(templates[1], "nobody", threshold=1) == (False, 0, 0)
+        assert gallery.remove(image_row) and gallery.remove(file_row) and not gallery.remove(image_row)
+        with pytest.raises(orvane.OrvaneError) as caught:
+            gallery.enrol(templates[0], "")
+        assert caught.value.code == 20500
+    with orvane.Gallery(path, read_only=True) as gallery:
+        assert len(gallery) == len(templates)
+        with pytest.raises(orvane.OrvaneError):
+            gallery.enrol(templates[0], "late")
+    (tmp_path / "text.db").write_bytes(b"not a gallery" * 10)
+    with pytest.raises(orvane.OrvaneError) as caught:
+        orvane.Gallery(tmp_path / "text.db")
+    assert caught.value.code == 20400
