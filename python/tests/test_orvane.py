@@ -116,7 +116,7 @@ def test_errors_carry_the_result_code(templates, tmp_path):
         extractor.extract(np.zeros((30, 30), np.uint8))
 
 
-def test_threads_give_the_same_results(prints, templates):
+def test_threads_give_the_same_results(prints, templates, tmp_path):
     images = [grey(p) for p in prints] * 2
     expected = [t.data for t in templates] * 2
     shared = orvane.Extractor()
@@ -127,7 +127,12 @@ def test_threads_give_the_same_results(prints, templates):
         scores = list(pool.map(lambda ab: orvane.match(*ab, quick=True), pairs))
         gallery = orvane.TemplateSet(templates)
         found = list(pool.map(lambda t: gallery.search(t, top=1)[0].index, templates))
+        with orvane.Gallery(tmp_path / "threads.db") as store:  # one connection, taken in turn
+            rows = list(pool.map(lambda it: store.enrol(it[1], f"s{it[0]}"), enumerate(templates)))
+            best = list(pool.map(lambda t: store.identify(t, top=1)[0].id, templates))
     assert own == expected and one == expected
+    assert sorted(rows) == list(range(min(rows), min(rows) + len(rows)))
+    assert best == rows
     assert scores == [orvane.match(a, b, quick=True) for a, b in pairs]
     assert found == [templates.index(t) for t in templates]
 
