@@ -1,11 +1,12 @@
-// The reentrant C API: handles over the library's workspace-taking drivers
-// and the 1:N search. Every entry point catches everything at the boundary.
+// The reentrant C API: handles over the library's workspace-taking drivers,
+// the 1:N search and the gallery. Every entry point catches everything at the
+// boundary.
 #include "orvane_api.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -14,8 +15,8 @@
 #include <vector>
 
 #include "formats/bitmap.h"
-#include "gallery/gallery.h"
 #include "formats/feature_template.h"
+#include "gallery/gallery.h"
 #include "interface/extraction.h"
 #include "search/search.h"
 #include "workspace/workspace.h"
@@ -39,12 +40,19 @@ namespace {
 
 thread_local std::string lastError;
 
-// Records the failure of this thread's call and returns its code.
-int32_t fail(int32_t code, const std::string& detail = std::string()) {
-    lastError = orvane_result_text(code);
-    if (!detail.empty()) lastError += ": " + detail;
+// Records the failure of this thread's call and returns its code (the
+// message is left out when there is no memory for it).
+int32_t fail(int32_t code, const char* detail = nullptr) noexcept {
+    try {
+        lastError = orvane_result_text(code);
+        if (detail && *detail) lastError.append(": ").append(detail);
+    } catch (...) {
+        lastError.clear();
+    }
     return code;
 }
+
+int32_t fail(int32_t code, const std::string& detail) noexcept { return fail(code, detail.c_str()); }
 
 // Runs body (which returns a result code), turning exceptions into codes.
 template <typename Body>
@@ -57,27 +65,17 @@ int32_t guarded(Body&& body) noexcept {
     } catch (const std::bad_alloc&) {
         return fail(ORVANE_E_OUT_OF_MEMORY);
     } catch (const orvane::gallery::GalleryError& e) {
-        try {
-            return fail(ORVANE_E_GALLERY, e.what());
-        } catch (...) {
-            return ORVANE_E_GALLERY;
-        }
+        return fail(ORVANE_E_GALLERY, e.what());
     } catch (const std::exception& e) {
-        try {
-            return fail(ORVANE_E_INTERNAL, e.what());
-        } catch (...) {
-            return ORVANE_E_INTERNAL;
-        }
+        return fail(ORVANE_E_INTERNAL, e.what());
     } catch (...) {
         return fail(ORVANE_E_INTERNAL);
     }
 }
 
-int32_t nullArgument(const char* name) {
-    return fail(ORVANE_E_INVALID_ARGUMENT, std::string(name) + " is null");
-}
+int32_t nullArgument(const char* name) { return fail(ORVANE_E_INVALID_ARGUMENT, std::string(name) + " is null"); }
 
-orvane::search::MatchMode toMode(orvane_match_mode mode, bool* known) {
+orvane::search::MatchMode toMode(int32_t mode, bool* known) {
     *known = mode == ORVANE_MATCH_FULL || mode == ORVANE_MATCH_QUICK;
     return mode == ORVANE_MATCH_QUICK ? orvane::search::MatchMode::Quick : orvane::search::MatchMode::Full;
 }
@@ -110,7 +108,8 @@ int32_t readImageFile(const char* path, GreyImage& image) {
     if (width > ORVANE_MAX_WIDTH || height > ORVANE_MAX_HEIGHT) return fail(ORVANE_E_IMAGE_SIZE, path);
     image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     // The file may have changed since: the second read tests the size again.
-    if (orvane::readBitmapWithin(path, image.pixels.data(), ORVANE_MAX_WIDTH, ORVANE_MAX_HEIGHT, &width, &height) != 0 ||
+    if (orvane::readBitmapWithin(path, image.pixels.data(), ORVANE_MAX_WIDTH, ORVANE_MAX_HEIGHT, &width, &height) !=
+            0 ||
         image.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
         return fail(ORVANE_E_LOAD_IMAGE, path);
     }
@@ -127,22 +126,38 @@ const char* orvane_version(void) { return ORVANE_VERSION_STRING; }
 
 const char* orvane_result_text(int32_t code) {
     switch (code) {
-        case ORVANE_OK: return "success";
-        case ORVANE_E_LOAD_IMAGE: return "image file cannot be read or is not an 8-bit bitmap";
-        case ORVANE_E_SAVE_IMAGE: return "image file cannot be written";
-        case ORVANE_E_IMAGE_SIZE: return "image size out of range (1..640 x 1..480) or no image";
-        case ORVANE_E_EXTRACTION: return "extraction failed (too little print or no minutiae found)";
-        case ORVANE_E_NO_TEMPLATE: return "no template buffer";
-        case ORVANE_E_BAD_TEMPLATE: return "template is missing or damaged";
-        case ORVANE_E_SAVE_TEMPLATE: return "template file cannot be written";
-        case ORVANE_E_LOAD_TEMPLATE: return "template file cannot be read or is damaged";
-        case ORVANE_E_INVALID_ARGUMENT: return "invalid argument";
-        case ORVANE_E_OUT_OF_MEMORY: return "out of memory";
-        case ORVANE_E_BUFFER_TOO_SMALL: return "buffer too small";
-        case ORVANE_E_INTERNAL: return "internal error";
-        case ORVANE_E_GALLERY: return "gallery error";
-        case ORVANE_E_ENROL_REFUSED: return "enrolment refused";
-        default: return "unknown result code";
+        case ORVANE_OK:
+            return "success";
+        case ORVANE_E_LOAD_IMAGE:
+            return "image file cannot be read or is not an 8-bit bitmap";
+        case ORVANE_E_SAVE_IMAGE:
+            return "image file cannot be written";
+        case ORVANE_E_IMAGE_SIZE:
+            return "image size out of range (1..640 x 1..480) or no image";
+        case ORVANE_E_EXTRACTION:
+            return "extraction failed (too little print or no minutiae found)";
+        case ORVANE_E_NO_TEMPLATE:
+            return "no template buffer";
+        case ORVANE_E_BAD_TEMPLATE:
+            return "template is missing or damaged";
+        case ORVANE_E_SAVE_TEMPLATE:
+            return "template file cannot be written";
+        case ORVANE_E_LOAD_TEMPLATE:
+            return "template file cannot be read or is damaged";
+        case ORVANE_E_INVALID_ARGUMENT:
+            return "invalid argument";
+        case ORVANE_E_OUT_OF_MEMORY:
+            return "out of memory";
+        case ORVANE_E_BUFFER_TOO_SMALL:
+            return "buffer too small";
+        case ORVANE_E_INTERNAL:
+            return "internal error";
+        case ORVANE_E_GALLERY:
+            return "gallery error";
+        case ORVANE_E_ENROL_REFUSED:
+            return "enrolment refused";
+        default:
+            return "unknown result code";
     }
 }
 
@@ -174,15 +189,14 @@ int32_t orvane_extract(orvane_workspace* workspace, const uint8_t* image, int32_
     });
 }
 
-int32_t orvane_extract_file(orvane_workspace* workspace, const char* path, uint8_t* template_out,
-                            size_t capacity, size_t* length) {
+int32_t orvane_extract_file(orvane_workspace* workspace, const char* path, uint8_t* template_out, size_t capacity,
+                            size_t* length) {
     return guarded([&]() -> int32_t {
         if (!workspace) return nullArgument("workspace");
         if (!path) return nullArgument("path");
         if (!template_out || !length) return nullArgument("template buffer or length");
         return extractInto(template_out, capacity, length, [&](uint8_t* packed, int32_t* packedLength) {
-            const int32_t code =
-                orvane::extractTemplateFromFile(workspace->ws, path, packed, packedLength, nullptr);
+            const int32_t code = orvane::extractTemplateFromFile(workspace->ws, path, packed, packedLength, nullptr);
             return code == ORVANE_OK ? code : fail(code, path);
         });
     });
@@ -210,15 +224,16 @@ int32_t orvane_quality_file(orvane_workspace* workspace, const char* path, int32
     });
 }
 
-int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, orvane_minutia* out,
-                                 size_t capacity, size_t* count) {
+int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, orvane_minutia* out, size_t capacity,
+                                 size_t* count) {
     return guarded([&]() -> int32_t {
         if (!template_bytes) return nullArgument("template");
         if (!count) return nullArgument("count");
         if (length < 3 || static_cast<size_t>(orvane::templateLength(template_bytes)) != length) {
-            return fail(ORVANE_E_BAD_TEMPLATE, std::to_string(length) + " bytes given, the length field says " +
-                                                   (length < 2 ? std::string("nothing")
-                                                               : std::to_string(orvane::templateLength(template_bytes))));
+            return fail(
+                ORVANE_E_BAD_TEMPLATE,
+                std::to_string(length) + " bytes given, the length field says " +
+                    (length < 2 ? std::string("nothing") : std::to_string(orvane::templateLength(template_bytes))));
         }
         orvane::MinutiaSet set;
         if (orvane::unpackTemplate(template_bytes, &set) != 0) return fail(ORVANE_E_BAD_TEMPLATE);
@@ -227,8 +242,8 @@ int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, o
         if (n > 0 && !out) return nullArgument("minutia buffer");
         for (size_t i = 0; i < n; ++i) {
             const orvane::Minutia& m = set.minutiae[i];
-            out[i] = orvane_minutia{m.x, m.y, m.direction, m.kind,
-                                    {m.ringOrientation[0], m.ringOrientation[1], m.ringOrientation[2]}};
+            out[i] = orvane_minutia{
+                m.x, m.y, m.direction, m.kind, {m.ringOrientation[0], m.ringOrientation[1], m.ringOrientation[2]}};
         }
         *count = n;
         return ORVANE_OK;
@@ -236,7 +251,7 @@ int32_t orvane_template_minutiae(const uint8_t* template_bytes, size_t length, o
 }
 
 int32_t orvane_match(const uint8_t* probe, size_t probe_length, const uint8_t* reference, size_t reference_length,
-                     orvane_match_mode mode, int32_t* score) {
+                     int32_t mode, int32_t* score) {
     return guarded([&]() -> int32_t {
         if (!score) return nullArgument("score");
         bool known = false;
@@ -351,7 +366,7 @@ int32_t enrolled(const orvane::gallery::EnrolOutcome& outcome, int64_t* id) {
 
 extern "C" {
 
-int32_t orvane_gallery_open(const char* path, orvane_gallery_mode mode, orvane_gallery** gallery) {
+int32_t orvane_gallery_open(const char* path, int32_t mode, orvane_gallery** gallery) {
     return guarded([&]() -> int32_t {
         if (!path) return nullArgument("path");
         if (!gallery) return nullArgument("gallery");
@@ -359,7 +374,7 @@ int32_t orvane_gallery_open(const char* path, orvane_gallery_mode mode, orvane_g
             return fail(ORVANE_E_INVALID_ARGUMENT, "unknown gallery mode");
         }
         *gallery = new orvane_gallery(path, mode == ORVANE_GALLERY_READ_ONLY ? orvane::gallery::OpenMode::ReadOnly
-                                                                            : orvane::gallery::OpenMode::ReadWrite);
+                                                                             : orvane::gallery::OpenMode::ReadWrite);
         return ORVANE_OK;
     });
 }
@@ -487,7 +502,7 @@ int32_t orvane_gallery_identify(orvane_gallery* gallery, const uint8_t* probe, s
 }
 
 int32_t orvane_gallery_verify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length, const char* subject,
-                              int32_t threshold, orvane_match_mode mode, int32_t* best_score, int64_t* best_id,
+                              int32_t threshold, int32_t mode, int32_t* best_score, int64_t* best_id,
                               int32_t* accepted) {
     return guarded([&]() -> int32_t {
         if (!gallery) return nullArgument("gallery");

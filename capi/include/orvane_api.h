@@ -45,7 +45,8 @@ enum {
     ORVANE_E_ENROL_REFUSED = 20500     /* bad subject, finger or print; image or finger enrolled already */
 };
 
-typedef enum { ORVANE_MATCH_FULL = 0, ORVANE_MATCH_QUICK = 1 } orvane_match_mode;
+/* Match modes (the `mode` arguments): the two searches of VerifyMatch. */
+enum { ORVANE_MATCH_FULL = 0, ORVANE_MATCH_QUICK = 1 };
 
 /* Library version, e.g. "0.1.0". */
 ORVANE_C_API const char* orvane_version(void);
@@ -101,7 +102,7 @@ ORVANE_C_API int32_t orvane_template_minutiae(const uint8_t* template_bytes, siz
 
 /* Score of probe against reference, as VerifyMatch. Codes: 0, 10700, 20000. */
 ORVANE_C_API int32_t orvane_match(const uint8_t* probe, size_t probe_length, const uint8_t* reference,
-                                  size_t reference_length, orvane_match_mode mode, int32_t* score);
+                                  size_t reference_length, int32_t mode, int32_t* score);
 
 /* ---- 1:N search ---------------------------------------------------------- */
 
@@ -119,7 +120,7 @@ ORVANE_C_API int32_t orvane_template_set_size(const orvane_template_set* set, si
 typedef struct {
     size_t top_k;             /* at most this many hits */
     int32_t threshold;        /* only entries scoring at least this */
-    orvane_match_mode mode;
+    int32_t mode;             /* ORVANE_MATCH_FULL or ORVANE_MATCH_QUICK */
     uint32_t threads;         /* 0: one per core */
 } orvane_search_options;
 
@@ -145,10 +146,11 @@ ORVANE_C_API int32_t orvane_search(const orvane_template_set* set, const uint8_t
  * parallel). Several processes may read a gallery while one writes it. */
 typedef struct orvane_gallery orvane_gallery;
 
-typedef enum { ORVANE_GALLERY_READ_WRITE = 0, ORVANE_GALLERY_READ_ONLY = 1 } orvane_gallery_mode;
+/* Gallery open modes. */
+enum { ORVANE_GALLERY_READ_WRITE = 0, ORVANE_GALLERY_READ_ONLY = 1 };
 
 /* Read-write creates the file when missing. Codes: 0, 20000, 20400. */
-ORVANE_C_API int32_t orvane_gallery_open(const char* path, orvane_gallery_mode mode, orvane_gallery** gallery);
+ORVANE_C_API int32_t orvane_gallery_open(const char* path, int32_t mode, orvane_gallery** gallery);
 /* Closing a null gallery does nothing and returns ORVANE_OK. */
 ORVANE_C_API int32_t orvane_gallery_close(orvane_gallery* gallery);
 
@@ -193,7 +195,7 @@ ORVANE_C_API int32_t orvane_gallery_identify(orvane_gallery* gallery, const uint
  * row (0 when the subject has none); *accepted is 1 when the best score is at
  * least the threshold. Codes: 0, 10700, 20000, 20400. */
 ORVANE_C_API int32_t orvane_gallery_verify(orvane_gallery* gallery, const uint8_t* probe, size_t probe_length,
-                                           const char* subject, int32_t threshold, orvane_match_mode mode,
+                                           const char* subject, int32_t threshold, int32_t mode,
                                            int32_t* best_score, int64_t* best_id, int32_t* accepted);
 
 #ifdef __cplusplus

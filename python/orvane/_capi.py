@@ -25,7 +25,7 @@ class SearchOptions(ctypes.Structure):
     _fields_ = [
         ("top_k", ctypes.c_size_t),
         ("threshold", ctypes.c_int32),
-        ("mode", ctypes.c_int),
+        ("mode", ctypes.c_int32),
         ("threads", ctypes.c_uint32),
     ]
 
@@ -89,14 +89,14 @@ _SIGNATURES = {
     "orvane_quality": (_I32, [_P, _U8P, _I32, _I32, _I32P]),
     "orvane_quality_file": (_I32, [_P, ctypes.c_char_p, _I32P]),
     "orvane_template_minutiae": (_I32, [_U8P, _SIZE, ctypes.POINTER(Minutia), _SIZE, _SIZEP]),
-    "orvane_match": (_I32, [_U8P, _SIZE, _U8P, _SIZE, ctypes.c_int, _I32P]),
+    "orvane_match": (_I32, [_U8P, _SIZE, _U8P, _SIZE, _I32, _I32P]),
     "orvane_template_set_create": (_I32, [ctypes.POINTER(_P)]),
     "orvane_template_set_destroy": (_I32, [_P]),
     "orvane_template_set_add": (_I32, [_P, _U8P, _SIZE]),
     "orvane_template_set_size": (_I32, [_P, _SIZEP]),
     "orvane_search_defaults": (SearchOptions, []),
     "orvane_search": (_I32, [_P, _U8P, _SIZE, ctypes.POINTER(SearchOptions), ctypes.POINTER(Hit), _SIZE, _SIZEP]),
-    "orvane_gallery_open": (_I32, [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(_P)]),
+    "orvane_gallery_open": (_I32, [ctypes.c_char_p, _I32, ctypes.POINTER(_P)]),
     "orvane_gallery_close": (_I32, [_P]),
     "orvane_gallery_enrol_template": (_I32, [_P, ctypes.POINTER(PrintInfo), _U8P, _SIZE, _I64P]),
     "orvane_gallery_enrol_image": (_I32, [_P, ctypes.POINTER(PrintInfo), _U8P, _I32, _I32, _I64P]),
@@ -105,7 +105,7 @@ _SIGNATURES = {
     "orvane_gallery_count": (_I32, [_P, _SIZEP]),
     "orvane_gallery_identify": (_I32, [_P, _U8P, _SIZE, ctypes.POINTER(SearchOptions), ctypes.POINTER(GalleryHit),
                                        _SIZE, _SIZEP]),
-    "orvane_gallery_verify": (_I32, [_P, _U8P, _SIZE, ctypes.c_char_p, _I32, ctypes.c_int, _I32P, _I64P, _I32P]),
+    "orvane_gallery_verify": (_I32, [_P, _U8P, _SIZE, ctypes.c_char_p, _I32, _I32, _I32P, _I64P, _I32P]),
 }
 
 for _name, (_restype, _argtypes) in _SIGNATURES.items():

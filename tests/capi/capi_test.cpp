@@ -1,8 +1,6 @@
 // The reentrant C API: the same templates, quality values and scores as the
 // eight exports, workspaces used on several threads at once, and a result
 // code (never a crash) for every bad argument.
-#include "orvane_api.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
 #include "match/synthetic_sets.h"
+#include "orvane_api.h"
 #include "support/test_support.h"
 
 namespace orvane::test {
@@ -128,8 +127,8 @@ TEST_F(CApi, SameResultsAsTheExports) {
         if (mine.code != 0) continue;
         orvane_minutia minutiae[ORVANE_MAX_MINUTIAE];
         size_t count = 0;
-        ASSERT_EQ(orvane_template_minutiae(mine.bytes.data(), mine.bytes.size(), minutiae, ORVANE_MAX_MINUTIAE,
-                                           &count), 0);
+        ASSERT_EQ(orvane_template_minutiae(mine.bytes.data(), mine.bytes.size(), minutiae, ORVANE_MAX_MINUTIAE, &count),
+                  0);
         MinutiaSet set;
         ASSERT_EQ(unpackTemplate(mine.bytes.data(), &set), 0);
         ASSERT_EQ(count, static_cast<size_t>(set.count));
@@ -145,12 +144,13 @@ TEST_F(CApi, SameResultsAsTheExports) {
     std::mt19937 rng(5);
     for (int f = 0; f < 2; ++f) {
         const synthetic::Finger finger = synthetic::makeFinger(rng, 40);
-        for (int i = 0; i < 2; ++i) templates.push_back(pack(synthetic::impress(rng, finger, synthetic::randomImpression(rng))));
+        for (int i = 0; i < 2; ++i)
+            templates.push_back(pack(synthetic::impress(rng, finger, synthetic::randomImpression(rng))));
     }
 
     for (const Template& a : templates)
         for (const Template& b : templates)
-            for (orvane_match_mode mode : {ORVANE_MATCH_FULL, ORVANE_MATCH_QUICK}) {
+            for (int32_t mode : {ORVANE_MATCH_FULL, ORVANE_MATCH_QUICK}) {
                 int32_t score = -1, expected = -2;
                 ASSERT_EQ(orvane_match(a.data(), a.size(), b.data(), b.size(), mode, &score), 0);
                 ASSERT_EQ(VerifyMatch(a.data(), b.data(), &expected, mode), 0);
@@ -194,8 +194,8 @@ TEST(CApiSearch, HitsAreTheBestScoresOfEveryEntry) {
     for (int f = 0; f < 6; ++f) fingers.push_back(synthetic::makeFinger(rng, synthetic::uniform(rng, 25, 50)));
     std::vector<Template> gallery;
     for (int i = 0; i < 60; ++i) {
-        gallery.push_back(pack(synthetic::impress(rng, fingers[static_cast<size_t>(i % 6)],
-                                                  synthetic::randomImpression(rng))));
+        gallery.push_back(
+            pack(synthetic::impress(rng, fingers[static_cast<size_t>(i % 6)], synthetic::randomImpression(rng))));
     }
     orvane_template_set* set = nullptr;
     ASSERT_EQ(orvane_template_set_create(&set), 0);
@@ -205,7 +205,7 @@ TEST(CApiSearch, HitsAreTheBestScoresOfEveryEntry) {
     EXPECT_EQ(size, gallery.size());
 
     const Template probe = pack(synthetic::impress(rng, fingers[2], synthetic::randomImpression(rng)));
-    for (orvane_match_mode mode : {ORVANE_MATCH_FULL, ORVANE_MATCH_QUICK}) {
+    for (int32_t mode : {ORVANE_MATCH_FULL, ORVANE_MATCH_QUICK}) {
         std::vector<orvane_hit> expected;
         for (size_t i = 0; i < gallery.size(); ++i) {
             int32_t score = 0;
@@ -251,7 +251,7 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
     ASSERT_EQ(orvane_template_set_create(&set), 0);
     const orvane_search_options options = orvane_search_defaults();
     orvane_search_options badMode = options;
-    badMode.mode = static_cast<orvane_match_mode>(7);
+    badMode.mode = 7;
     orvane_hit hits[10];
 
     struct Case {
@@ -266,7 +266,8 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
     ASSERT_EQ(writeBitmap(widePixels.data(), 641, 2, wide.c_str()), 0);
     const Case cases[] = {
         {"create null", orvane_workspace_create(nullptr), ORVANE_E_INVALID_ARGUMENT, "workspace is null"},
-        {"extract null workspace", orvane_extract(nullptr, im.pixels.data(), im.width, im.height, tpl, sizeof tpl, &length),
+        {"extract null workspace",
+         orvane_extract(nullptr, im.pixels.data(), im.width, im.height, tpl, sizeof tpl, &length),
          ORVANE_E_INVALID_ARGUMENT, "workspace"},
         {"extract null image", orvane_extract(ws, nullptr, 10, 10, tpl, sizeof tpl, &length), ORVANE_E_INVALID_ARGUMENT,
          "image"},
@@ -278,7 +279,8 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
          ORVANE_E_EXTRACTION, "extraction"},
         {"file missing", orvane_extract_file(ws, missing.c_str(), tpl, sizeof tpl, &length), ORVANE_E_LOAD_IMAGE,
          "none.bmp"},
-        {"file null path", orvane_extract_file(ws, nullptr, tpl, sizeof tpl, &length), ORVANE_E_INVALID_ARGUMENT, "path"},
+        {"file null path", orvane_extract_file(ws, nullptr, tpl, sizeof tpl, &length), ORVANE_E_INVALID_ARGUMENT,
+         "path"},
         {"quality null", orvane_quality(ws, im.pixels.data(), im.width, im.height, nullptr), ORVANE_E_INVALID_ARGUMENT,
          "quality"},
         {"quality size", orvane_quality(ws, im.pixels.data(), 0, 5, &value), ORVANE_E_IMAGE_SIZE, ""},
@@ -294,19 +296,21 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
          ORVANE_E_BUFFER_TOO_SMALL, "20 minutiae"},
         {"match null probe", orvane_match(nullptr, 0, good.data(), good.size(), ORVANE_MATCH_FULL, &value),
          ORVANE_E_BAD_TEMPLATE, "probe"},
-        {"match damaged reference", orvane_match(good.data(), good.size(), damaged.data(), damaged.size(),
-                                                 ORVANE_MATCH_QUICK, &value),
+        {"match damaged reference",
+         orvane_match(good.data(), good.size(), damaged.data(), damaged.size(), ORVANE_MATCH_QUICK, &value),
          ORVANE_E_BAD_TEMPLATE, "reference"},
-        {"match reference cut short", orvane_match(good.data(), good.size(), good.data(), 40, ORVANE_MATCH_FULL, &value),
-         ORVANE_E_BAD_TEMPLATE, "reference"},
-        {"match null score", orvane_match(good.data(), good.size(), good.data(), good.size(), ORVANE_MATCH_FULL, nullptr),
+        {"match reference cut short",
+         orvane_match(good.data(), good.size(), good.data(), 40, ORVANE_MATCH_FULL, &value), ORVANE_E_BAD_TEMPLATE,
+         "reference"},
+        {"match null score",
+         orvane_match(good.data(), good.size(), good.data(), good.size(), ORVANE_MATCH_FULL, nullptr),
          ORVANE_E_INVALID_ARGUMENT, "score"},
-        {"match mode", orvane_match(good.data(), good.size(), good.data(), good.size(), static_cast<orvane_match_mode>(2),
-                                    &value),
+        {"match mode", orvane_match(good.data(), good.size(), good.data(), good.size(), 2, &value),
          ORVANE_E_INVALID_ARGUMENT, "mode"},
         {"set add damaged", orvane_template_set_add(set, damaged.data(), damaged.size()), ORVANE_E_BAD_TEMPLATE, ""},
         {"set add null", orvane_template_set_add(set, nullptr, 10), ORVANE_E_INVALID_ARGUMENT, "template"},
-        {"set add to null", orvane_template_set_add(nullptr, good.data(), good.size()), ORVANE_E_INVALID_ARGUMENT, "set"},
+        {"set add to null", orvane_template_set_add(nullptr, good.data(), good.size()), ORVANE_E_INVALID_ARGUMENT,
+         "set"},
         {"set size null", orvane_template_set_size(set, nullptr), ORVANE_E_INVALID_ARGUMENT, "size"},
         {"search null options", orvane_search(set, good.data(), good.size(), nullptr, hits, 10, &length),
          ORVANE_E_INVALID_ARGUMENT, "options"},
@@ -327,7 +331,8 @@ TEST_F(CApi, BadArgumentsGiveCodesAndMessages) {
     // Messages name the failure; each call sets its thread's message anew.
     EXPECT_EQ(orvane_extract_file(ws, missing.c_str(), tpl, sizeof tpl, &length), ORVANE_E_LOAD_IMAGE);
     EXPECT_NE(std::string(orvane_error_message()).find("none.bmp"), std::string::npos) << orvane_error_message();
-    EXPECT_EQ(orvane_match(good.data(), good.size(), good.data(), 40, ORVANE_MATCH_FULL, &value), ORVANE_E_BAD_TEMPLATE);
+    EXPECT_EQ(orvane_match(good.data(), good.size(), good.data(), 40, ORVANE_MATCH_FULL, &value),
+              ORVANE_E_BAD_TEMPLATE);
     EXPECT_NE(std::string(orvane_error_message()).find("reference"), std::string::npos) << orvane_error_message();
     EXPECT_EQ(orvane_template_set_add(set, damaged.data(), damaged.size()), ORVANE_E_BAD_TEMPLATE);
     EXPECT_NE(std::string(orvane_error_message()).find("damaged"), std::string::npos) << orvane_error_message();
@@ -367,7 +372,8 @@ TEST(CApiGallery, EnrolIdentifyVerifyAndRemove) {
     std::vector<int64_t> ids;
     const std::string subjects[] = {"ann", "bob", "cy", "dee"};
     for (int i = 0; i < 12; ++i) {
-        const Template t = pack(synthetic::impress(rng, fingers[static_cast<size_t>(i % 4)], synthetic::randomImpression(rng)));
+        const Template t =
+            pack(synthetic::impress(rng, fingers[static_cast<size_t>(i % 4)], synthetic::randomImpression(rng)));
         const orvane_print_info info{subjects[i % 4].c_str(), 1 + i % 4, 1 + i / 4, nullptr};
         int64_t id = 0;
         ASSERT_EQ(orvane_gallery_enrol_template(gallery, &info, t.data(), t.size(), &id), 0) << orvane_error_message();
@@ -400,12 +406,14 @@ TEST(CApiGallery, EnrolIdentifyVerifyAndRemove) {
     int32_t best = -1, accepted = -1;
     int64_t bestId = -1;
     ASSERT_EQ(orvane_gallery_verify(gallery, probe.data(), probe.size(), "bob", hits[0].score, ORVANE_MATCH_FULL, &best,
-                                    &bestId, &accepted), 0);
+                                    &bestId, &accepted),
+              0);
     EXPECT_EQ(best, hits[0].score);
     EXPECT_EQ(bestId, hits[0].id);
     EXPECT_EQ(accepted, 1);
-    ASSERT_EQ(orvane_gallery_verify(gallery, probe.data(), probe.size(), "nobody", 1, ORVANE_MATCH_QUICK, &best, &bestId,
-                                    &accepted), 0);
+    ASSERT_EQ(orvane_gallery_verify(gallery, probe.data(), probe.size(), "nobody", 1, ORVANE_MATCH_QUICK, &best,
+                                    &bestId, &accepted),
+              0);
     EXPECT_EQ(accepted, 0);
     EXPECT_EQ(bestId, 0);
 
@@ -472,12 +480,14 @@ TEST(CApiGallery, RefusalsAndBadArguments) {
         {"blank image", orvane_gallery_enrol_image(gallery, &ok, blank.pixels.data(), 300, 300, &id),
          ORVANE_E_ENROL_REFUSED},
         {"blank file", orvane_gallery_enrol_file(gallery, &ok, blank.path.c_str(), &id), ORVANE_E_ENROL_REFUSED},
-        {"missing file", orvane_gallery_enrol_file(gallery, &ok, (dir + "/none.bmp").c_str(), &id), ORVANE_E_LOAD_IMAGE},
+        {"missing file", orvane_gallery_enrol_file(gallery, &ok, (dir + "/none.bmp").c_str(), &id),
+         ORVANE_E_LOAD_IMAGE},
         {"remove null", orvane_gallery_remove(gallery, 1, nullptr), ORVANE_E_INVALID_ARGUMENT},
-        {"identify damaged", orvane_gallery_identify(gallery, damaged.data(), damaged.size(), &options, hits, 2, &count),
+        {"identify damaged",
+         orvane_gallery_identify(gallery, damaged.data(), damaged.size(), &options, hits, 2, &count),
          ORVANE_E_BAD_TEMPLATE},
-        {"verify null subject", orvane_gallery_verify(gallery, good.data(), good.size(), nullptr, 0, ORVANE_MATCH_FULL,
-                                                      &value, &id, &value),
+        {"verify null subject",
+         orvane_gallery_verify(gallery, good.data(), good.size(), nullptr, 0, ORVANE_MATCH_FULL, &value, &id, &value),
          ORVANE_E_INVALID_ARGUMENT},
     };
     for (const Case& c : cases) EXPECT_EQ(c.code, c.expected) << c.what;

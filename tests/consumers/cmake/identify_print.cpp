@@ -1,10 +1,10 @@
 // Enrols prints into a template set, then searches it for the first print:
 //   identify_print PROBE.bmp GALLERY.bmp...
-#include <cstdio>
-#include <vector>
-
 #include <orvane.h>      // the eight exports
 #include <orvane_api.h>  // the reentrant C API
+
+#include <cstdio>
+#include <vector>
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     options.top_k = 3;
     std::vector<orvane_hit> hits(options.top_k);
     size_t count = 0;
-    int32_t rc = orvane_search(gallery, probe, static_cast<size_t>(probeLength), &options, hits.data(), hits.size(),
-                               &count);
+    int32_t rc =
+        orvane_search(gallery, probe, static_cast<size_t>(probeLength), &options, hits.data(), hits.size(), &count);
     orvane_template_set_destroy(gallery);
     orvane_workspace_destroy(ws);
     if (rc != ORVANE_OK) return 1;
