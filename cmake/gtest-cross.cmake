@@ -15,23 +15,20 @@
 set(ORVANE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH
     "GoogleTest sources compiled for cross builds (Debian package googletest)")
 
-# Test programs that are not built for the target, with the reason.
+# The exclusion lists: every test program of tests/ runs on the target
+# unless it is named here, with the reason.
+#   ORVANE_CROSS_EXCLUDED_<program>  "reason": the program is not built.
+#   ORVANE_CROSS_SKIPPED_<program>   "pattern" "reason": test cases left out, a
+#                                    gtest filter pattern (several joined by ':').
 set(ORVANE_CROSS_EXCLUDED_search_test
     "the 1:N search runs on std::thread, which mingw-w64's win32 thread model lacks (search/ is not cross-built)")
-
-# Tests of tests/CMakeLists.txt registered for the build machine only.
-message(STATUS "Left out of the cross build: shared_library_exports_only_the_api: it reads an ELF symbol "
-               "table (nm -D); scripts/windows-leg.sh checks the DLL's export table with objdump")
-
-# Test cases left out of a program on the target (a gtest negative filter),
-# with the reason.
 set(ORVANE_CROSS_SKIPPED_interface_test
     "ExtractExport.DiagnosticFilesOnlyWithTheVariable*"
     "on Windows the exports write their stage images to c:\\ whatever ORVANE_DEBUG_DIR says (the host test checks those)")
 
-include(CheckCXXSourceCompiles)
-check_cxx_source_compiles("#include <mutex>\nint main() { std::mutex m; m.lock(); m.unlock(); }"
-                          ORVANE_MINGW_STD_THREADS)
+# Tests of tests/CMakeLists.txt registered for the build machine only.
+message(STATUS "Left out of the cross build: shared_library_exports_only_the_api: it reads an ELF symbol "
+               "table (nm -D); scripts/windows-leg.sh checks the DLL's export table with objdump")
 
 set(ORVANE_CROSS_GTEST OFF)
 find_package(GTest QUIET)  # one built for the target under CMAKE_FIND_ROOT_PATH, if any
@@ -41,7 +38,10 @@ elseif(EXISTS ${ORVANE_GTEST_SOURCE_DIR}/googletest/CMakeLists.txt)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory(${ORVANE_GTEST_SOURCE_DIR}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  if(MINGW AND NOT ORVANE_MINGW_STD_THREADS)
+  include(CheckCXXSourceCompiles)
+  check_cxx_source_compiles("#include <mutex>\nint main() { std::mutex m; m.lock(); m.unlock(); }"
+                            ORVANE_HAS_STD_MUTEX)
+  if(MINGW AND NOT ORVANE_HAS_STD_MUTEX)
     # Only GoogleTest's Notification needs std::mutex, which mingw-w64's win32
     # thread model lacks: a Win32 one takes its place.
     target_sources(gtest PRIVATE ${PROJECT_SOURCE_DIR}/win/gtest_notification.cpp)
@@ -57,9 +57,6 @@ endif()
 
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/win/wine.cmake)
-endif()
-
-if(WIN32)
   # The test programs link the library's static archive, so they declare the
   # exports as the library's own code does, not as imports from the DLL.
   add_compile_definitions(ORVANE_BUILDING_LIBRARY)
@@ -93,6 +90,7 @@ function(orvane_cross_test name)
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED wine
     DEPENDS win_drive_c_diagnostics
+    LABELS unit
     ENVIRONMENT "${ORVANE_WINE_ENV}"
     TIMEOUT 600)
 endfunction()
