@@ -218,7 +218,7 @@ bool wideLookUpAvailable() {
 }
 
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick,
-                    bool wide, int32_t floor) {
+                    bool wide, int32_t floor, const uint8_t* pairBound) {
     best = MatchResult{0, 0, 0, 0, 0};
     const int32_t nP = probe.count;
     const int32_t nR = ref.count;
@@ -249,8 +249,10 @@ void searchPrepared(const PreparedProbe& probe, const PreparedReference& ref, Ma
 
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
+        const uint8_t* boundRow = pairBound ? pairBound + static_cast<size_t>(r) * kAnchorBoundRow : nullptr;
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
+            if (boundRow && scoreBound(boundRow[p], divisor) <= target) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], ref.ring[r])) continue;
             const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
             const int32_t shiftX = ref.x[r] - static_cast<int32_t>(probe.xd[p]);

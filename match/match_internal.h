@@ -191,8 +191,13 @@ void prepareProbe(const MinutiaSet& probe, PreparedProbe& prepared);
 // is at most floor (the caller learns only that). In the quick search a floor
 // above kQuickScore is read as kQuickScore, which keeps the early end at the
 // same anchor. floor < 0 gives the plain result always.
+//
+// pairBound, when given, holds for each anchor an upper bound on the pairs it
+// can form: row r (kAnchorBoundRow bytes) column p for anchor (r, p). Anchors
+// whose bound cannot beat the best are skipped without a look-up.
+constexpr int32_t kAnchorBoundRow = 64;
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best, bool quick,
-                    bool wide, int32_t floor);
+                    bool wide, int32_t floor, const uint8_t* pairBound = nullptr);
 
 // The search with the look-up of aligned minutiae done four at a time (AVX2,
 // where the processor has it) or one at a time; both give the same result.
