@@ -1,6 +1,5 @@
 #include "search/anchor_bounds.h"
 
-#include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -14,16 +13,26 @@ using namespace match_internal;
 namespace {
 
 constexpr double kLocalTolerance = 12.5;
-constexpr int32_t kCellSize = 10;       // coordinates per cell
-constexpr int32_t kTorusCells = 32;     // cells per axis, wrapping around (a power of two)
-constexpr int32_t kTurnBinWidth = 30;   // degrees per relative-direction bin (divides 360, at least 19)
+constexpr int32_t kCellSize = 5;        // coordinates per cell
+constexpr int32_t kTorusCells = 64;     // cells per axis, wrapping around (a power of two)
+constexpr int32_t kTurnBinWidth = 20;   // degrees per relative-direction bin (divides 360, at least 19)
 constexpr int32_t kTurnBins = 360 / kTurnBinWidth;
 constexpr std::size_t kCells = static_cast<std::size_t>(kTorusCells) * kTorusCells * kTurnBins;
 constexpr std::size_t kRow = kAnchorBoundRow;
 
+// Local offsets are below 1023 * sqrt(2) in size: shifted by a whole number of
+// turns of the torus they are positive, and truncation is the floor. Both
+// sides use this one function, which only rounds monotonically.
+constexpr double kCellScale = 1.0 / kCellSize;
+constexpr double kTorusShift = 8.0 * kCellSize * kTorusCells;
+static_assert(kTorusShift > 1500.0, "offsets must end up positive");
+
 inline int32_t cellOf(double v) {
-    return static_cast<int32_t>(std::floor(v / kCellSize)) & (kTorusCells - 1);
+    return static_cast<int32_t>((v + kTorusShift) * kCellScale) & (kTorusCells - 1);
 }
+
+// Turns 0..719 as 0..359.
+inline int32_t turnBelow360(int32_t d) { return d >= 360 ? d - 360 : d; }
 
 inline std::size_t cellIndex(int32_t cx, int32_t cy, int32_t turn) {
     return (static_cast<std::size_t>(cy) * kTorusCells + static_cast<std::size_t>(cx)) * kTurnBins +
@@ -55,20 +64,22 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
             const int32_t turnLow = normalDirection(turn - kReach);
             const int32_t turnHigh = normalDirection(turn + kReach);
             const bool twoBins = turnLow / kTurnBinWidth != turnHigh / kTurnBinWidth;
-            const int32_t x0 = static_cast<int32_t>(std::floor((lx - kLocalTolerance) / kCellSize));
-            const int32_t x1 = static_cast<int32_t>(std::floor((lx + kLocalTolerance) / kCellSize));
-            const int32_t y0 = static_cast<int32_t>(std::floor((ly - kLocalTolerance) / kCellSize));
-            const int32_t y1 = static_cast<int32_t>(std::floor((ly + kLocalTolerance) / kCellSize));
-            for (int32_t cy = y0; cy <= y1; ++cy) {
-                for (int32_t cx = x0; cx <= x1; ++cx) {
-                    const int32_t wx = cx & (kTorusCells - 1), wy = cy & (kTorusCells - 1);
+            // Cells from that of lx - tolerance to that of lx + tolerance (on
+            // the torus: at most 7 of 64, so none repeats).
+            const int32_t x0 = cellOf(lx - kLocalTolerance), x1 = cellOf(lx + kLocalTolerance);
+            const int32_t y0 = cellOf(ly - kLocalTolerance), y1 = cellOf(ly + kLocalTolerance);
+            for (int32_t cy = y0;; cy = (cy + 1) & (kTorusCells - 1)) {
+                for (int32_t cx = x0;; cx = (cx + 1) & (kTorusCells - 1)) {
+                    const int32_t wx = cx, wy = cy;
                     uint8_t& a = counts_[cellIndex(wx, wy, turnLow) * kRow + static_cast<std::size_t>(p)];
                     if (a < 255) ++a;
                     if (twoBins) {
                         uint8_t& b = counts_[cellIndex(wx, wy, turnHigh) * kRow + static_cast<std::size_t>(p)];
                         if (b < 255) ++b;
                     }
+                    if (cx == x1) break;
                 }
+                if (cy == y1) break;
             }
         }
     }
@@ -91,7 +102,7 @@ void AnchorBounds::anchorBounds(const PreparedReference& ref, uint8_t* rows) con
         for (int32_t i = 0; i < n; ++i) {
             double lx = 0.0, ly = 0.0;
             localOffset(rx, ry, c, s, ref.x[i], ref.y[i], lx, ly);
-            const int32_t turn = normalDirection(ref.direction[i] - ref.direction[r]);
+            const int32_t turn = turnBelow360(ref.direction[i] + 360 - ref.direction[r]);
             const uint8_t* cell = counts + cellIndex(cellOf(lx), cellOf(ly), turn) * kRow;
 #if defined(__SSE2__)
             for (std::size_t k = 0; k < kRow / 16; ++k) {
