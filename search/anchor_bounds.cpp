@@ -13,9 +13,9 @@ using namespace match_internal;
 namespace {
 
 constexpr double kLocalTolerance = 12.5;
-constexpr int32_t kCellSize = 5;        // coordinates per cell
-constexpr int32_t kTorusCells = 64;     // cells per axis, wrapping around (a power of two)
-constexpr int32_t kTurnBinWidth = 20;   // degrees per relative-direction bin (divides 360, at least 19)
+constexpr int32_t kCellSize = 10;       // coordinates per cell
+constexpr int32_t kTorusCells = 32;     // cells per axis, wrapping around (a power of two)
+constexpr int32_t kTurnBinWidth = 30;   // degrees per relative-direction bin (divides 360, at least 19)
 constexpr int32_t kTurnBins = 360 / kTurnBinWidth;
 constexpr std::size_t kCells = static_cast<std::size_t>(kTorusCells) * kTorusCells * kTurnBins;
 constexpr std::size_t kRow = kAnchorBoundRow;
@@ -65,7 +65,7 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
             const int32_t turnHigh = normalDirection(turn + kReach);
             const bool twoBins = turnLow / kTurnBinWidth != turnHigh / kTurnBinWidth;
             // Cells from that of lx - tolerance to that of lx + tolerance (on
-            // the torus: at most 7 of 64, so none repeats).
+            // the torus: at most 4 of 32, so none repeats).
             const int32_t x0 = cellOf(lx - kLocalTolerance), x1 = cellOf(lx + kLocalTolerance);
             const int32_t y0 = cellOf(ly - kLocalTolerance), y1 = cellOf(ly + kLocalTolerance);
             for (int32_t cy = y0;; cy = (cy + 1) & (kTorusCells - 1)) {

@@ -71,6 +71,10 @@ struct Scratch {
     uint8_t pairBound[kMaxMinutiae * kAnchorBoundRow];
 };
 
+// The anchor bounds are used where the floor alone asks for at least this
+// many pairs of an anchor.
+constexpr int32_t kBoundedPairs = 5;
+
 constexpr int32_t kOut = INT32_MIN;  // provably scores at most the floor
 
 // The VerifyMatch score of the probe against compact records, or kOut when
@@ -78,9 +82,14 @@ constexpr int32_t kOut = INT32_MIN;  // provably scores at most the floor
 int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, int32_t count, bool quick,
                      int32_t floor, Scratch& scratch) {
     prepareReference(records, count, scratch.reference);
-    probe.bounds.anchorBounds(scratch.reference, scratch.pairBound);
+    // The anchor bounds cost about as much as a few look-ups per anchor: they
+    // pay only where an anchor needs several pairs to matter.
+    const int32_t n = probe.prepared.count + scratch.reference.count;
+    const bool bounded = floor >= scoreBound(kBoundedPairs - 1, n * n);
+    if (bounded) probe.bounds.anchorBounds(scratch.reference, scratch.pairBound);
     MatchResult best;
-    searchPrepared(probe.prepared, scratch.reference, best, quick, true, floor, scratch.pairBound);
+    searchPrepared(probe.prepared, scratch.reference, best, quick, true, floor,
+                   bounded ? scratch.pairBound : nullptr);
     if (floor >= 0 && best.score <= floor) return kOut;
     return reportedScore(best, quick);
 }
