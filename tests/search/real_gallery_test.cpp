@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "formats/feature_template.h"
@@ -62,15 +63,21 @@ TEST(RealGallery, EveryOrderedPairScoresLikeVerifyMatchAndTheTranscription) {
             search::SearchOptions all{templates.size(), 0, mode, 2};
             const auto hits = search::search(set, probe, all);
             ASSERT_EQ(hits.size(), templates.size());
-            std::vector<int32_t> want(templates.size());
-            for (size_t b = 0; b < templates.size(); ++b) {
-                ASSERT_EQ(VerifyMatch(templates[a].data(), templates[b].data(), &want[b], flag), 0);
-            }
+            // VerifyMatch on the same pairs, on two threads.
+            std::vector<int32_t> want(templates.size(), -1);
+            auto verify = [&](size_t first) {
+                for (size_t b = first; b < templates.size(); b += 2) {
+                    if (VerifyMatch(templates[a].data(), templates[b].data(), &want[b], flag) != 0) want[b] = -2;
+                }
+            };
+            std::thread other(verify, 1);
+            verify(0);
+            other.join();
             for (const search::Hit& h : hits) ASSERT_EQ(h.score, want[h.index]) << a << " -> " << h.index;
             pairs += templates.size() - 1;
 
             // The transcription on a spread sample of the same pairs.
-            for (size_t b = (a * 7) % 97; b < templates.size(); b += 97) {
+            for (size_t b = (a * 7) % 211; b < templates.size(); b += 211) {
                 MinutiaSet p, r;
                 ASSERT_EQ(unpackTemplate(templates[a].data(), &p), 0);
                 ASSERT_EQ(unpackTemplate(templates[b].data(), &r), 0);
@@ -81,8 +88,8 @@ TEST(RealGallery, EveryOrderedPairScoresLikeVerifyMatchAndTheTranscription) {
             }
 
             // Top-K with thresholds (most entries provably out and skipped),
-            // for every third probe.
-            if (a % (3 * kProbeStride) != 0) continue;
+            // for every eighth probe.
+            if (a % (8 * kProbeStride) != 0) continue;
             for (int32_t threshold : {0, 30, 120}) {
                 for (size_t k : {size_t{1}, size_t{10}}) {
                     std::vector<search::Hit> sorted;
@@ -100,7 +107,7 @@ TEST(RealGallery, EveryOrderedPairScoresLikeVerifyMatchAndTheTranscription) {
                     }
                 }
                 // The row-at-a-time variant: exact at or above the threshold.
-                for (size_t b = a % 7; b < templates.size(); b += 7) {
+                for (size_t b = a % 11; b < templates.size(); b += 11) {
                     int32_t got = 0;
                     ASSERT_EQ(search::matchTemplateAtLeast(probe, templates[b].data(), templates[b].size(), mode,
                                                            threshold, &got),
