@@ -20,6 +20,7 @@
 #include "interface/extraction.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "print_window.h"
 #include "synth.h"
 
 namespace fs = std::filesystem;
@@ -34,16 +35,6 @@ void makeFolder(const std::string& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (!fs::is_directory(dir, ec)) throw CliError(dir + ": cannot create folder");
-}
-
-std::string windowJson(const PictureWindow& w) {
-    return "{\"left\":" + std::to_string(w.left) + ",\"top\":" + std::to_string(w.top) +
-           ",\"width\":" + std::to_string(w.width) + ",\"height\":" + std::to_string(w.height) + "}";
-}
-
-std::string windowText(const PictureWindow& w) {
-    return "window " + std::to_string(w.left) + "," + std::to_string(w.top) + " " + std::to_string(w.width) + "x" +
-           std::to_string(w.height);
 }
 
 // One image's extraction: a JSON object, or a line of text.

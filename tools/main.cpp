@@ -32,7 +32,7 @@ const char* const kUsage =
     "                                  add prints (or templates, or folders of them) to\n"
     "                                  a gallery file; names SUBJECT_IMPRESSION.ext\n"
     "                                  give the subject when --subject is absent\n"
-    "  verify PROBE GALLERY --subject S [--threshold T] [--quick]\n"
+    "  verify PROBE GALLERY --subject S [--threshold T] [--quick] [--crop auto]\n"
     "                                  best score against one subject's prints\n"
     "  gallery list|stats GALLERY [--subject S] [--limit N]\n"
     "  gallery remove GALLERY ID... | --subject S\n"
