@@ -637,7 +637,7 @@ int galleryRemove(const std::string& path, const Options& opt, const std::vector
     if (!missing.empty()) {
         std::string list;
         for (size_t i = 0; i < missing.size(); ++i) list += (i ? ", " : "") + std::to_string(missing[i]);
-        throw CliError(path + ": no row " + list);
+        throw CliError(path + (missing.size() == 1 ? ": no row " : ": no rows ") + list);
     }
     if (opt.has("--subject") && removed == 0) throw CliError(path + ": subject " + opt.value("--subject") + " has no prints");
     return kExitOk;
