@@ -307,9 +307,12 @@ int runDemo(const Args& args) {
     options.allImpostors = true;
     options.plotPath = (fs::path(dir) / "eval.png").string();
     const EvaluationReport report = evaluateFolder(prints, options);
-    printReport(report, json());
-    if (!json()) demoGallery(dir, files);
-    if (!json()) {
+    if (json()) {
+        const std::string galleryPart = demoGallery(dir, files);
+        printReport(report, true, "demo", galleryPart.empty() ? "" : ",\"gallery\":" + galleryPart);
+    } else {
+        printReport(report, false);
+        demoGallery(dir, files);
         const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("\npicture: %s\n", options.plotPath.c_str());
         std::printf("done in %.1f s. Next: orvane draw %s -o minutiae.png --skeleton\n", total, files[0].c_str());

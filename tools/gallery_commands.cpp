@@ -784,7 +784,7 @@ int runGallery(const Args& args) {
     throw UsageError("unknown gallery action \"" + action + "\" (list, stats, remove, export, import)");
 }
 
-void demoGallery(const std::string& folder, const std::vector<std::string>& prints) {
+std::string demoGallery(const std::string& folder, const std::vector<std::string>& prints) {
     // Fingers in file order; impression 1 of each is kept out as a probe,
     // and the last two fingers stay out of the gallery altogether.
     std::vector<std::string> fingers;
@@ -806,7 +806,7 @@ void demoGallery(const std::string& folder, const std::vector<std::string>& prin
         job.print.info.sourceName = file;
         jobs.push_back(std::move(job));
     }
-    if (fingers.size() < 3) return;
+    if (fingers.size() < 3) return "";
     const std::set<std::string> leftOut(fingers.end() - 2, fingers.end());
     jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
                               [&](const EnrolJob& j) { return leftOut.count(j.print.info.subject) != 0; }),
@@ -817,40 +817,60 @@ void demoGallery(const std::string& folder, const std::vector<std::string>& prin
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix, ec);
     std::unique_ptr<Gallery> g = openGallery(path, gallery::OpenMode::ReadWrite, "demo");
     const EnrolSummary s = enrolJobs(*g, jobs, CropMode::None, {}, static_cast<size_t>(kDefaultBatch), [](const EnrolJob&) {});
-    std::printf("\ngallery: enrolled %zu prints of %zu fingers into %s (extraction %.2f s, database %.3f s)\n",
-                s.enrolled, fingers.size() - leftOut.size(), path.c_str(), s.extractSeconds, s.databaseSeconds);
+    const size_t enrolledFingers = fingers.size() - leftOut.size();
+    if (!json()) {
+        std::printf("\ngallery: enrolled %zu prints of %zu fingers into %s (extraction %.2f s, database %.3f s)\n",
+                    s.enrolled, enrolledFingers, path.c_str(), s.extractSeconds, s.databaseSeconds);
+        std::printf("%-28s %-9s %-11s %6s  decision (threshold %d), rank of the true finger\n", "probe", "kind",
+                    "best entry", "score", kDefaultDecisionThreshold);
+    }
 
     std::vector<std::pair<std::string, bool>> probes;  // finger, mated
     for (size_t i = 0; i < std::min<size_t>(3, fingers.size() - 2); ++i) probes.emplace_back(fingers[i], true);
     for (const std::string& f : leftOut) probes.emplace_back(f, false);
-    std::printf("%-28s %-9s %-11s %6s  decision (threshold %d), rank of the true finger\n", "probe", "kind",
-                "best entry", "score", kDefaultDecisionThreshold);
     std::unique_ptr<Workspace> ws = newWorkspace();
+    std::string probesJson;
     for (const auto& [finger, mated] : probes) {
         const std::string file = firstImpression[finger];
         std::vector<uint8_t> probe;
         try {
             probe = templateOfFile(*ws, file, CropMode::None);
         } catch (const CliError& e) {
-            std::printf("%-28s %s\n", fs::path(file).filename().string().c_str(), e.what());
+            if (json()) {
+                probesJson += std::string(probesJson.empty() ? "" : ",") + "{\"probe\":" + jsonString(file) +
+                              ",\"mated\":" + (mated ? "true" : "false") + ",\"error\":" + jsonString(e.what()) + "}";
+            } else {
+                std::printf("%s\n", e.what());  // starts with the file name
+            }
             continue;
         }
         gallery::IdentifyOptions options;
         options.topK = 10;
         const gallery::IdentifyResult r = galleryGuard([&] { return g->identify(probe.data(), probe.size(), options); });
         const int32_t best = r.hits.empty() ? 0 : r.hits[0].score;
-        std::string rank = mated ? "not in the top 10" : "not enrolled";
-        for (size_t i = 0; i < r.hits.size(); ++i) {
-            if (r.hits[i].subject == finger) {
-                rank = "rank " + std::to_string(i + 1);
-                break;
-            }
+        size_t rank = 0;  // of the true finger; 0 when not in the top 10
+        for (size_t i = 0; i < r.hits.size() && rank == 0; ++i) {
+            if (r.hits[i].subject == finger) rank = i + 1;
         }
         const bool match = best >= kDefaultDecisionThreshold;
+        if (json()) {
+            probesJson += std::string(probesJson.empty() ? "" : ",") + "{\"probe\":" + jsonString(file) +
+                          ",\"mated\":" + (mated ? "true" : "false") +
+                          ",\"best\":" + (r.hits.empty() ? "null" : jsonString(r.hits[0].subject)) +
+                          ",\"score\":" + std::to_string(best) + ",\"match\":" + (match ? "true" : "false") +
+                          ",\"rank\":" + (rank ? std::to_string(rank) : "null") + "}";
+            continue;
+        }
+        const std::string rankText = rank ? "rank " + std::to_string(rank) : mated ? "not in the top 10" : "not enrolled";
         std::printf("%-28s %-9s %-11s %6d  %s, %s\n", fs::path(file).filename().string().c_str(),
                     mated ? "mated" : "non-mated", r.hits.empty() ? "-" : r.hits[0].subject.c_str(), best,
-                    match ? ("match " + r.hits[0].subject).c_str() : "no match", rank.c_str());
+                    match ? ("match " + r.hits[0].subject).c_str() : "no match", rankText.c_str());
     }
+    if (!json()) return "";
+    return "{\"gallery\":" + jsonString(path) + ",\"enrolled\":" + std::to_string(s.enrolled) +
+           ",\"fingers\":" + std::to_string(enrolledFingers) + ",\"extractionSeconds\":" + jsonNumber(s.extractSeconds) +
+           ",\"databaseSeconds\":" + jsonNumber(s.databaseSeconds) +
+           ",\"threshold\":" + std::to_string(kDefaultDecisionThreshold) + ",\"probes\":[" + probesJson + "]}";
 }
 
 }  // namespace orvane::cli

@@ -623,6 +623,7 @@ TEST_F(OrvaneCli, JsonIsOneObjectPerCommandErrorsIncluded) {
         {{"gallery", "import", dir + "/copy.db", dir + "/out"}, 0, "\"action\":\"import\",\"gallery\":"},
         {{"gallery", "remove", g, "1", "99"}, 1, "\"removed\":1,\"missing\":[99]"},
         {{"gallery", "list", dir + "/blank.bmp"}, 1, "{\"command\":\"gallery\",\"error\":"},
+        {{"demo", "--dir", dir + "/demo", "--fingers", "3", "--impressions", "2"}, 0, ",\"gallery\":{\"gallery\":"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--json"};
