@@ -626,6 +626,13 @@ int galleryRemove(const std::string& path, const Options& opt, const std::vector
             }
         }
     }
+    std::string notFound;  // the rows asked for that are not there
+    for (size_t i = 0; i < missing.size(); ++i) notFound += (i ? ", " : "") + std::to_string(missing[i]);
+    notFound = path + (missing.size() == 1 ? ": no row " : ": no rows ") + notFound;
+    // Nothing removed: just the error, as for a single failed item.
+    if (removed == 0) {
+        throw CliError(opt.has("--subject") ? path + ": subject " + opt.value("--subject") + " has no prints" : notFound);
+    }
     if (json()) {
         std::string list;
         for (size_t i = 0; i < missing.size(); ++i) list += (i ? "," : "") + std::to_string(missing[i]);
@@ -634,12 +641,7 @@ int galleryRemove(const std::string& path, const Options& opt, const std::vector
     } else {
         std::printf("removed %s from %s\n", plural(removed, "print", "prints").c_str(), path.c_str());
     }
-    if (!missing.empty()) {
-        std::string list;
-        for (size_t i = 0; i < missing.size(); ++i) list += (i ? ", " : "") + std::to_string(missing[i]);
-        throw CliError(path + (missing.size() == 1 ? ": no row " : ": no rows ") + list);
-    }
-    if (opt.has("--subject") && removed == 0) throw CliError(path + ": subject " + opt.value("--subject") + " has no prints");
+    if (!missing.empty()) throw CliError(notFound);
     return kExitOk;
 }
 

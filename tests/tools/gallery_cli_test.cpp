@@ -112,12 +112,15 @@ TEST_F(GalleryCli, RefusalsAreOneLineAndLeaveTheGalleryAlone) {
         {{"identify", print(1, 1), dir + "/nowhere"}, 1, "no such folder or gallery file"},
         {{"verify", print(1, 1), g, "--subject", "nobody"}, 1, "subject nobody has no usable prints"},
         {{"gallery", "frobnicate", g}, 2, "unknown gallery action"},
+        {{"gallery", "remove", g, "98", "99"}, 1, "g.db: no rows 98, 99"},
+        {{"gallery", "remove", g, "--subject", "nobody"}, 1, "subject nobody has no prints"},
     };
     for (const Case& c : cases) {
         const CliRun r = orvane(c.args);
         EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args.back() << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.message)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "") << r.out;  // a lone failure is its error alone
     }
     EXPECT_TRUE(contains(orvane({"--json", "gallery", "stats", g}).out, "\"entries\":6"));
     EXPECT_EQ(orvane::test::readFile(text), std::vector<uint8_t>({'h', 'i', '\n'}));
