@@ -20,6 +20,7 @@
 #include "interface/extraction.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "print_window.h"
 #include "synth.h"
 
 namespace fs = std::filesystem;
@@ -34,16 +35,6 @@ void makeFolder(const std::string& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (!fs::is_directory(dir, ec)) throw CliError(dir + ": cannot create folder");
-}
-
-std::string windowJson(const PictureWindow& w) {
-    return "{\"left\":" + std::to_string(w.left) + ",\"top\":" + std::to_string(w.top) +
-           ",\"width\":" + std::to_string(w.width) + ",\"height\":" + std::to_string(w.height) + "}";
-}
-
-std::string windowText(const PictureWindow& w) {
-    return "window " + std::to_string(w.left) + "," + std::to_string(w.top) + " " + std::to_string(w.width) + "x" +
-           std::to_string(w.height);
 }
 
 // One image's extraction: a JSON object, or a line of text.
@@ -316,9 +307,12 @@ int runDemo(const Args& args) {
     options.allImpostors = true;
     options.plotPath = (fs::path(dir) / "eval.png").string();
     const EvaluationReport report = evaluateFolder(prints, options);
-    printReport(report, json());
-    if (!json()) demoGallery(dir, files);
-    if (!json()) {
+    if (json()) {
+        const std::string galleryPart = demoGallery(dir, files);
+        printReport(report, true, "demo", galleryPart.empty() ? "" : ",\"gallery\":" + galleryPart);
+    } else {
+        printReport(report, false);
+        demoGallery(dir, files);
         const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("\npicture: %s\n", options.plotPath.c_str());
         std::printf("done in %.1f s. Next: orvane draw %s -o minutiae.png --skeleton\n", total, files[0].c_str());

@@ -235,13 +235,14 @@ std::string plural(size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-void printReport(const EvaluationReport& report, bool json) {
+void printReport(const EvaluationReport& report, bool json, const std::string& command,
+                 const std::string& extraMembers) {
     const ModeResult* full = report.modes.empty() ? nullptr : &report.modes[0];
     const size_t genuine = full ? full->genuine.size() : 0;
     const size_t impostor = full ? full->impostor.size() : 0;
     const double fte = report.images ? double(report.failedExtractions) / report.images : 0;
     if (json) {
-        std::string s = "{\"command\":\"eval\",\"folder\":" + jsonString(report.folder) +
+        std::string s = "{\"command\":" + jsonString(command) + ",\"folder\":" + jsonString(report.folder) +
                         ",\"fingers\":" + std::to_string(report.fingers) + ",\"images\":" + std::to_string(report.images) +
                         ",\"failedExtractions\":" + std::to_string(report.failedExtractions) +
                         ",\"fte\":" + jsonNumber(fte) + ",\"meanMinutiae\":" + jsonNumber(report.meanMinutiae) +
@@ -281,7 +282,7 @@ void printReport(const EvaluationReport& report, bool json) {
                  ",\"impostorMean\":" + (m.impostor.empty() ? "null" : jsonNumber(r.impostorMean)) +
                  ",\"msPerComparison\":" + jsonNumber(m.secondsPerComparison * 1000) + "}";
         }
-        emitJson(s + "]}");
+        emitJson(s + "]" + extraMembers + "}");
         return;
     }
     std::printf("%s: %s, %s\n", report.folder.c_str(), plural(report.fingers, "finger", "fingers").c_str(),

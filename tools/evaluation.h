@@ -45,6 +45,9 @@ struct EvaluationOptions {
 // usable prints.
 EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptions& options);
 
-void printReport(const EvaluationReport& report, bool json);
+// Prints the report as text, or as the JSON object of command with
+// extraMembers (",\"name\":value...") added at its end.
+void printReport(const EvaluationReport& report, bool json, const std::string& command = "eval",
+                 const std::string& extraMembers = "");
 
 }  // namespace orvane::cli

@@ -15,7 +15,9 @@
 #include "common.h"
 #include "gallery/gallery.h"
 #include "image_input.h"
+#include "print_window.h"
 #include "search/search.h"
+#include "template_formats.h"
 
 namespace fs = std::filesystem;
 
@@ -49,9 +51,7 @@ auto galleryGuard(Work work) -> decltype(work()) {
 
 std::unique_ptr<Gallery> openGallery(const std::string& path, gallery::OpenMode mode, const std::string& command) {
     auto g = galleryGuard([&] { return std::make_unique<Gallery>(path, mode); });
-    g->setWarningHandler([command, path](const std::string& warning) {
-        if (!settings().quiet) std::fprintf(stderr, "orvane: %s: %s: %s\n", command.c_str(), path.c_str(), warning.c_str());
-    });
+    g->setWarningHandler([command, path](const std::string& warning) { warn(command, path + ": " + warning); });
     return g;
 }
 
@@ -63,6 +63,15 @@ const char* modeName(search::MatchMode mode) { return mode == search::MatchMode:
 int32_t thresholdOf(const Options& opt) {
     return static_cast<int32_t>(opt.integer("--threshold", kDefaultDecisionThreshold, 0,
                                             std::numeric_limits<int32_t>::max()));
+}
+
+std::string plural(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The start of a gallery command's JSON object.
+std::string jsonHead(const std::string& command, const std::string& action = "") {
+    return "{\"command\":" + jsonString(command) + (action.empty() ? "" : ",\"action\":" + jsonString(action));
 }
 
 std::string utcTime(int64_t seconds) {
@@ -109,8 +118,11 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs) {
 struct EnrolJob {
     std::string file;
     gallery::NewPrint print;
-    std::string error;       // set when it cannot be enrolled
+    std::string error;       // set when it cannot be enrolled; starts with the file name
+    std::string warning;     // an implausible template (see extraction_notes.h)
     bool fromImage = false;
+    bool cropped = false;    // extracted from window of the image
+    PictureWindow window;
     gallery::EnrolOutcome outcome;
 };
 
@@ -131,6 +143,9 @@ void prepareJob(Workspace& ws, CropMode crop, EnrolJob& job) {
             job.print.featureTemplate = std::move(o.featureTemplate);
             job.print.quality = o.quality;
             job.fromImage = true;
+            job.warning = o.warning;
+            job.cropped = o.cropped;
+            job.window = o.window;
         } else {
             job.print.featureTemplate = templateOfFile(ws, job.file, crop);
         }
@@ -141,7 +156,7 @@ void prepareJob(Workspace& ws, CropMode crop, EnrolJob& job) {
 
 struct EnrolSummary {
     size_t enrolled = 0;
-    size_t refused = 0;
+    size_t failed = 0;
     double extractSeconds = 0;   // wall time of the extraction phases
     double databaseSeconds = 0;  // wall time of the transactions
 };
@@ -173,7 +188,7 @@ EnrolSummary enrolJobs(Gallery& g, std::vector<EnrolJob>& jobs, CropMode crop, c
             if (!job.outcome.ok()) job.error = job.file + ": " + job.outcome.message;
         }
         for (size_t i = start; i < end; ++i) {
-            (jobs[i].error.empty() ? summary.enrolled : summary.refused) += 1;
+            (jobs[i].error.empty() ? summary.enrolled : summary.failed) += 1;
             report(jobs[i]);
         }
     }
@@ -188,6 +203,8 @@ std::string jobJson(const EnrolJob& job) {
              ",\"finger\":" + std::to_string(info.finger) + ",\"impression\":" + std::to_string(info.impression) +
              ",\"minutiae\":" + std::to_string((job.print.featureTemplate.size() - 4) / 7) +
              ",\"quality\":" + std::to_string(job.print.quality);
+        if (job.cropped) s += ",\"window\":" + windowJson(job.window);
+        if (!job.warning.empty()) s += ",\"warning\":" + jsonString(job.warning);
     } else {
         s += ",\"error\":" + jsonString(job.error);
         if (job.outcome.matchedId) {
@@ -198,18 +215,20 @@ std::string jobJson(const EnrolJob& job) {
     return s + "}";
 }
 
-void printJobLine(const EnrolJob& job) {
-    if (job.error.empty()) {
-        const gallery::PrintInfo& info = job.print.info;
-        std::printf("%s: enrolled as row %lld (subject %s, finger %d, impression %d, %zu minutiae", job.file.c_str(),
-                    static_cast<long long>(job.outcome.id), info.subject.c_str(), info.finger, info.impression,
-                    (job.print.featureTemplate.size() - 4) / 7);
-        if (job.print.quality >= 0) std::printf(", quality %d", job.print.quality);
-        std::printf(")\n");
-    } else {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: enroll: %s\n", job.error.c_str());
+// A line on stdout for each print of a batch, as extract does: what went in,
+// or why not (the reason starts with the file name).
+void printJobLine(const std::string& command, const EnrolJob& job) {
+    if (!job.error.empty()) {
+        std::printf("%s\n", job.error.c_str());
+        return;
     }
+    const gallery::PrintInfo& info = job.print.info;
+    std::printf("%s: enrolled as row %lld (subject %s, finger %d, impression %d, %zu minutiae", job.file.c_str(),
+                static_cast<long long>(job.outcome.id), info.subject.c_str(), info.finger, info.impression,
+                (job.print.featureTemplate.size() - 4) / 7);
+    if (job.print.quality >= 0) std::printf(", quality %d", job.print.quality);
+    std::printf("%s)\n", job.cropped ? (", " + windowText(job.window)).c_str() : "");
+    if (!job.warning.empty()) warn(command, job.file + ": " + job.warning);
 }
 
 gallery::EnrolOptions enrolOptionsOf(const Options& opt) {
@@ -221,49 +240,62 @@ gallery::EnrolOptions enrolOptionsOf(const Options& opt) {
     return options;
 }
 
-// Runs the jobs and prints what happened; the exit status says whether
-// every print went in.
+// Runs the jobs and prints what happened, as extract does for a batch: a
+// line (or a JSON item) for each print, failures included, then one error
+// that counts them. A single print that fails is just that error.
 int enrolAndReport(const std::string& command, const std::string& galleryPath, std::vector<EnrolJob>& jobs,
                    const Options& opt) {
+    const bool importing = command == "gallery import";
     std::unique_ptr<Gallery> g = openGallery(galleryPath, gallery::OpenMode::ReadWrite, command);
     const size_t batch = static_cast<size_t>(opt.integer("--batch", kDefaultBatch, 1, 100000));
+    const bool single = jobs.size() == 1;
     const auto start = Clock::now();
-    std::vector<std::string> lines;
+    std::string items;
     const EnrolSummary s = enrolJobs(*g, jobs, cropOption(opt), enrolOptionsOf(opt), batch, [&](const EnrolJob& job) {
+        if (single && !job.error.empty()) return;
         if (json()) {
-            lines.push_back(jobJson(job));
-        } else if (jobs.size() > 1 || job.error.empty()) {
-            printJobLine(job);
+            items += (items.empty() ? "" : ",") + jobJson(job);
+        } else {
+            printJobLine(command, job);
         }
     });
+    if (single && s.failed) throw CliError(jobs[0].error);
     const double seconds = secondsSince(start);
     const double rate = seconds > 0 ? double(jobs.size()) / seconds : 0;
     if (json()) {
-        std::printf("{\"gallery\":%s,\"files\":%zu,\"enrolled\":%zu,\"refused\":%zu,\"seconds\":%s,"
-                    "\"printsPerSecond\":%s,\"extractionSeconds\":%s,\"databaseSeconds\":%s,\"prints\":[",
-                    jsonString(galleryPath).c_str(), jobs.size(), s.enrolled, s.refused, jsonNumber(seconds).c_str(),
-                    jsonNumber(rate).c_str(), jsonNumber(s.extractSeconds).c_str(),
-                    jsonNumber(s.databaseSeconds).c_str());
-        for (size_t i = 0; i < lines.size(); ++i) std::printf("%s%s", i ? "," : "", lines[i].c_str());
-        std::printf("]}\n");
+        emitJson((importing ? jsonHead("gallery", "import") : jsonHead("enroll")) +
+                 ",\"gallery\":" + jsonString(galleryPath) + ",\"files\":" + std::to_string(jobs.size()) +
+                 ",\"enrolled\":" + std::to_string(s.enrolled) + ",\"failed\":" + std::to_string(s.failed) +
+                 ",\"seconds\":" + jsonNumber(seconds) + ",\"printsPerSecond\":" + jsonNumber(rate) +
+                 ",\"extractionSeconds\":" + jsonNumber(s.extractSeconds) +
+                 ",\"databaseSeconds\":" + jsonNumber(s.databaseSeconds) + ",\"prints\":[" + items + "]}");
     } else {
-        std::printf("%s %zu of %zu prints into %s in %.2f s (%.1f prints/s; reading and extraction %.2f s, "
+        std::printf("%s %zu of %s into %s in %.2f s (%.1f prints/s; reading and extraction %.2f s, "
                     "database %.3f s)\n",
-                    command == "import" ? "imported" : "enrolled", s.enrolled, jobs.size(), galleryPath.c_str(),
-                    seconds, rate, s.extractSeconds, s.databaseSeconds);
+                    importing ? "imported" : "enrolled", s.enrolled, plural(jobs.size(), "print", "prints").c_str(),
+                    galleryPath.c_str(), seconds, rate, s.extractSeconds, s.databaseSeconds);
     }
-    if (s.refused == 1 && jobs.size() == 1) throw CliError(jobs[0].error);
-    if (s.refused) {
-        throw CliError(std::to_string(s.refused) + " of " + std::to_string(jobs.size()) +
-                       " prints were not enrolled");
+    if (s.failed) {
+        throw CliError(std::to_string(s.failed) + " of " + std::to_string(jobs.size()) +
+                       " prints could not be enrolled");
     }
     return kExitOk;
 }
 
-// The probe of identify and verify: a template, or an image extracted here.
-std::vector<uint8_t> probeTemplate(const std::string& path, CropMode crop) {
-    std::unique_ptr<Workspace> ws = newWorkspace();
-    return templateOfFile(*ws, path, crop);
+// The probe of identify and verify: a template, or an image extracted here
+// (with the window it was taken from when cropped).
+ExtractionOutcome readProbe(const std::string& path, CropMode crop) {
+    ExtractionOutcome probe = std::move(templatesOfFiles({path}, crop, false, "")[0]);
+    if (!probe.ok()) throw CliError(probe.message);
+    return probe;
+}
+
+// The probe's window, when it was cropped: a JSON member or a text line.
+std::string probeWindowJson(const ExtractionOutcome& probe) {
+    return probe.cropped ? ",\"probeWindow\":" + windowJson(probe.window) : "";
+}
+void printProbeWindow(const std::string& path, const ExtractionOutcome& probe) {
+    if (probe.cropped) std::printf("probe %s: %s\n", path.c_str(), windowText(probe.window).c_str());
 }
 
 // One ranked candidate, from a gallery file or a folder.
@@ -366,7 +398,8 @@ int runIdentify(const Args& args) {
     std::error_code ec;
     if (!fs::exists(galleryPath, ec)) throw CliError(galleryPath + ": no such folder or gallery file");
 
-    const std::vector<uint8_t> probeBytes = probeTemplate(probePath, crop);
+    const ExtractionOutcome probeFile = readProbe(probePath, crop);
+    const std::vector<uint8_t>& probeBytes = probeFile.featureTemplate;
     search::Probe probe;
     if (search::Probe::prepare(probeBytes.data(), probeBytes.size(), probe) != 0) {
         throw CliError(probePath + ": 10700: " + resultCodeText(10700));
@@ -377,23 +410,26 @@ int runIdentify(const Args& args) {
     const double rate = r.searchSeconds > 0 ? double(r.searched) / r.searchSeconds : 0;
 
     if (json()) {
-        std::printf("{\"probe\":%s,\"gallery\":%s,\"searched\":%zu,\"skipped\":%zu,\"search\":\"%s\","
-                    "\"threshold\":%d,\"match\":%s,\"seconds\":%s,\"comparisonsPerSecond\":%s,\"loadSeconds\":%s,"
-                    "\"results\":[",
-                    jsonString(probePath).c_str(), jsonString(galleryPath).c_str(), r.searched, r.skipped,
-                    modeName(options.mode), threshold, match ? "true" : "false", jsonNumber(r.searchSeconds).c_str(),
-                    jsonNumber(rate).c_str(), jsonNumber(r.loadSeconds).c_str());
+        std::string results;
         for (size_t i = 0; i < r.candidates.size(); ++i) {
             const Candidate& c = r.candidates[i];
-            std::printf("%s{\"rank\":%zu,\"score\":%d,\"entry\":%s", i ? "," : "", i + 1, c.score,
-                        jsonString(c.entry).c_str());
-            if (fromGallery) std::printf(",\"id\":%lld,\"finger\":%d,\"impression\":%d", static_cast<long long>(c.id),
-                                         c.finger, c.impression);
-            std::printf("}");
+            results += std::string(i ? "," : "") + "{\"rank\":" + std::to_string(i + 1) +
+                       ",\"score\":" + std::to_string(c.score) + ",\"entry\":" + jsonString(c.entry);
+            if (fromGallery) {
+                results += ",\"id\":" + std::to_string(c.id) + ",\"finger\":" + std::to_string(c.finger) +
+                           ",\"impression\":" + std::to_string(c.impression);
+            }
+            results += "}";
         }
-        std::printf("]}\n");
+        emitJson(jsonHead("identify") + ",\"probe\":" + jsonString(probePath) + probeWindowJson(probeFile) +
+                 ",\"gallery\":" + jsonString(galleryPath) + ",\"searched\":" + std::to_string(r.searched) +
+                 ",\"skipped\":" + std::to_string(r.skipped) + ",\"search\":\"" + modeName(options.mode) +
+                 "\",\"threshold\":" + std::to_string(threshold) + ",\"match\":" + (match ? "true" : "false") +
+                 ",\"seconds\":" + jsonNumber(r.searchSeconds) + ",\"comparisonsPerSecond\":" + jsonNumber(rate) +
+                 ",\"loadSeconds\":" + jsonNumber(r.loadSeconds) + ",\"results\":[" + results + "]}");
         return kExitOk;
     }
+    printProbeWindow(probePath, probeFile);
     if (fromGallery) {
         std::printf("%-5s %7s %8s  %-6s %-10s %s\n", "rank", "score", "row", "finger", "impression", "subject");
         for (size_t i = 0; i < r.candidates.size(); ++i) {
@@ -415,9 +451,9 @@ int runIdentify(const Args& args) {
                     threshold);
     }
     const int threads = std::max(1, std::min(workerCount(), static_cast<int>(r.searched)));
-    std::printf("searched %zu entries (%s search) in %.3f s: %.0f comparisons/s on %d thread%s; gallery read in %.3f s\n",
-                r.searched, modeName(options.mode), r.searchSeconds, rate, threads, threads == 1 ? "" : "s",
-                r.loadSeconds);
+    std::printf("searched %s (%s search) in %.3f s: %.0f comparisons/s on %s; gallery read in %.3f s\n",
+                plural(r.searched, "entry", "entries").c_str(), modeName(options.mode), r.searchSeconds, rate,
+                plural(static_cast<size_t>(threads), "thread", "threads").c_str(), r.loadSeconds);
     return kExitOk;
 }
 
@@ -471,17 +507,20 @@ int runVerify(const Args& args) {
     const int32_t threshold = thresholdOf(opt);
     const search::MatchMode mode = modeOf(opt);
     std::unique_ptr<Gallery> g = openGallery(galleryPath, gallery::OpenMode::ReadOnly, "verify");
-    const std::vector<uint8_t> probe = probeTemplate(probePath, cropOption(opt));
+    const ExtractionOutcome probeFile = readProbe(probePath, cropOption(opt));
+    const std::vector<uint8_t>& probe = probeFile.featureTemplate;
     const gallery::VerifyResult r =
         galleryGuard([&] { return g->verify(probe.data(), probe.size(), subject, threshold, mode); });
     if (r.compared == 0) throw CliError(galleryPath + ": subject " + subject + " has no usable prints");
     if (json()) {
-        std::printf("{\"probe\":%s,\"gallery\":%s,\"subject\":%s,\"compared\":%zu,\"score\":%d,\"id\":%lld,"
-                    "\"search\":\"%s\",\"threshold\":%d,\"match\":%s}\n",
-                    jsonString(probePath).c_str(), jsonString(galleryPath).c_str(), jsonString(subject).c_str(),
-                    r.compared, r.bestScore, static_cast<long long>(r.bestId), modeName(mode), threshold,
-                    r.accepted ? "true" : "false");
+        emitJson(jsonHead("verify") + ",\"probe\":" + jsonString(probePath) + probeWindowJson(probeFile) +
+                 ",\"gallery\":" + jsonString(galleryPath) + ",\"subject\":" + jsonString(subject) +
+                 ",\"compared\":" + std::to_string(r.compared) + ",\"score\":" + std::to_string(r.bestScore) +
+                 ",\"id\":" + std::to_string(r.bestId) + ",\"search\":\"" + modeName(mode) +
+                 "\",\"threshold\":" + std::to_string(threshold) + ",\"match\":" + (r.accepted ? "true" : "false") +
+                 "}");
     } else {
+        printProbeWindow(probePath, probeFile);
         std::printf("subject %s: best score %d (row %lld, %zu print%s compared, %s search): %s at threshold %d\n",
                     subject.c_str(), r.bestScore, static_cast<long long>(r.bestId), r.compared,
                     r.compared == 1 ? "" : "s", modeName(mode), r.accepted ? "match" : "no match", threshold);
@@ -498,17 +537,18 @@ int galleryList(const std::string& path, const Options& opt) {
     filter.limit = static_cast<size_t>(opt.integer("--limit", 0, 0, std::numeric_limits<long>::max()));
     const std::vector<gallery::Entry> entries = galleryGuard([&] { return g->list(filter); });
     if (json()) {
-        std::printf("[");
+        std::string items;
         for (size_t i = 0; i < entries.size(); ++i) {
             const gallery::Entry& e = entries[i];
-            std::printf("%s{\"id\":%lld,\"subject\":%s,\"finger\":%d,\"impression\":%d,\"minutiae\":%d,\"quality\":%d,"
-                        "\"enrolled\":%s,\"source\":%s,\"imageSha256\":%s}",
-                        i ? "," : "", static_cast<long long>(e.id), jsonString(e.info.subject).c_str(), e.info.finger,
-                        e.info.impression, e.minutiae, e.quality, jsonString(utcTime(e.enrolledAt)).c_str(),
-                        jsonString(e.info.sourceName).c_str(),
-                        e.info.imageSha256.empty() ? "null" : jsonString(e.info.imageSha256).c_str());
+            items += std::string(i ? "," : "") + "{\"id\":" + std::to_string(e.id) +
+                     ",\"subject\":" + jsonString(e.info.subject) + ",\"finger\":" + std::to_string(e.info.finger) +
+                     ",\"impression\":" + std::to_string(e.info.impression) +
+                     ",\"minutiae\":" + std::to_string(e.minutiae) + ",\"quality\":" + std::to_string(e.quality) +
+                     ",\"enrolled\":" + jsonString(utcTime(e.enrolledAt)) +
+                     ",\"source\":" + jsonString(e.info.sourceName) +
+                     ",\"imageSha256\":" + (e.info.imageSha256.empty() ? "null" : jsonString(e.info.imageSha256)) + "}";
         }
-        std::printf("]\n");
+        emitJson(jsonHead("gallery", "list") + ",\"gallery\":" + jsonString(path) + ",\"entries\":[" + items + "]}");
         return kExitOk;
     }
     std::printf("%8s  %-6s %-10s %8s %7s  %-20s  %-16s %s\n", "row", "finger", "impression", "minutiae", "quality",
@@ -532,21 +572,23 @@ int galleryStats(const std::string& path) {
     const uintmax_t walBytes = fs::file_size(path + "-wal", walError);
     const uintmax_t fileBytes = fs::file_size(path, ec) + (walError ? 0 : walBytes);
     if (json()) {
-        std::printf("{\"gallery\":%s,\"schemaVersion\":%d,\"entries\":%zu,\"subjects\":%zu,\"fromImages\":%zu,"
-                    "\"searchable\":%zu,\"meanMinutiae\":%s,\"meanQuality\":%s,\"firstEnrolled\":%s,"
-                    "\"lastEnrolled\":%s,\"fileBytes\":%llu,\"loadSeconds\":%s,\"searchBytes\":%zu,\"byFinger\":[",
-                    jsonString(path).c_str(), s.schemaVersion, s.entries, s.subjects, s.fromImages, searchable,
-                    jsonNumber(s.meanMinutiae).c_str(), jsonNumber(s.meanQuality).c_str(),
-                    s.entries ? jsonString(utcTime(s.firstEnrolled)).c_str() : "null",
-                    s.entries ? jsonString(utcTime(s.lastEnrolled)).c_str() : "null",
-                    static_cast<unsigned long long>(ec ? 0 : fileBytes), jsonNumber(loadSeconds).c_str(),
-                    g->templates().memoryBytes());
-        for (int f = 0; f <= gallery::kMaxFinger; ++f) std::printf("%s%zu", f ? "," : "", s.byFinger[f]);
-        std::printf("]}\n");
+        std::string byFinger;
+        for (int f = 0; f <= gallery::kMaxFinger; ++f) byFinger += (f ? "," : "") + std::to_string(s.byFinger[f]);
+        emitJson(jsonHead("gallery", "stats") + ",\"gallery\":" + jsonString(path) +
+                 ",\"schemaVersion\":" + std::to_string(s.schemaVersion) + ",\"entries\":" + std::to_string(s.entries) +
+                 ",\"subjects\":" + std::to_string(s.subjects) + ",\"fromImages\":" + std::to_string(s.fromImages) +
+                 ",\"searchable\":" + std::to_string(searchable) + ",\"meanMinutiae\":" + jsonNumber(s.meanMinutiae) +
+                 ",\"meanQuality\":" + jsonNumber(s.meanQuality) +
+                 ",\"firstEnrolled\":" + (s.entries ? jsonString(utcTime(s.firstEnrolled)) : "null") +
+                 ",\"lastEnrolled\":" + (s.entries ? jsonString(utcTime(s.lastEnrolled)) : "null") +
+                 ",\"fileBytes\":" + std::to_string(ec ? 0 : fileBytes) + ",\"loadSeconds\":" + jsonNumber(loadSeconds) +
+                 ",\"searchBytes\":" + std::to_string(g->templates().memoryBytes()) + ",\"byFinger\":[" + byFinger +
+                 "]}");
         return kExitOk;
     }
-    std::printf("%s: schema version %d, %zu prints of %zu subjects (%zu from images)\n", path.c_str(),
-                s.schemaVersion, s.entries, s.subjects, s.fromImages);
+    std::printf("%s: schema version %d, %s of %s (%zu from images)\n", path.c_str(), s.schemaVersion,
+                plural(s.entries, "print", "prints").c_str(), plural(s.subjects, "subject", "subjects").c_str(),
+                s.fromImages);
     std::printf("minutiae %.1f and quality %.1f on average\n", s.meanMinutiae, s.meanQuality);
     if (s.entries) {
         std::printf("enrolled from %s to %s\n", utcTime(s.firstEnrolled).c_str(), utcTime(s.lastEnrolled).c_str());
@@ -555,8 +597,9 @@ int galleryStats(const std::string& path) {
     for (int f = 0; f <= gallery::kMaxFinger; ++f) {
         if (s.byFinger[f]) std::printf(" %d: %zu", f, s.byFinger[f]);
     }
-    std::printf("\nfile %.1f MB; %zu searchable prints loaded in %.3f s (%.1f MB in memory)\n",
-                ec ? 0.0 : double(fileBytes) / 1e6, searchable, loadSeconds, double(g->templates().memoryBytes()) / 1e6);
+    std::printf("\nfile %.1f MB; %s loaded in %.3f s (%.1f MB in memory)\n", ec ? 0.0 : double(fileBytes) / 1e6,
+                plural(searchable, "searchable print", "searchable prints").c_str(), loadSeconds,
+                double(g->templates().memoryBytes()) / 1e6);
     return kExitOk;
 }
 
@@ -583,15 +626,22 @@ int galleryRemove(const std::string& path, const Options& opt, const std::vector
             }
         }
     }
-    if (json()) {
-        std::printf("{\"gallery\":%s,\"removed\":%zu,\"missing\":[", jsonString(path).c_str(), removed);
-        for (size_t i = 0; i < missing.size(); ++i) std::printf("%s%lld", i ? "," : "", static_cast<long long>(missing[i]));
-        std::printf("]}\n");
-    } else {
-        std::printf("removed %zu print%s from %s\n", removed, removed == 1 ? "" : "s", path.c_str());
+    std::string notFound;  // the rows asked for that are not there
+    for (size_t i = 0; i < missing.size(); ++i) notFound += (i ? ", " : "") + std::to_string(missing[i]);
+    notFound = path + (missing.size() == 1 ? ": no row " : ": no rows ") + notFound;
+    // Nothing removed: just the error, as for a single failed item.
+    if (removed == 0) {
+        throw CliError(opt.has("--subject") ? path + ": subject " + opt.value("--subject") + " has no prints" : notFound);
     }
-    if (!missing.empty()) throw CliError("no row " + std::to_string(missing[0]) + (missing.size() > 1 ? " (and more)" : ""));
-    if (opt.has("--subject") && removed == 0) throw CliError("subject " + opt.value("--subject") + " has no prints");
+    if (json()) {
+        std::string list;
+        for (size_t i = 0; i < missing.size(); ++i) list += (i ? "," : "") + std::to_string(missing[i]);
+        emitJson(jsonHead("gallery", "remove") + ",\"gallery\":" + jsonString(path) +
+                 ",\"removed\":" + std::to_string(removed) + ",\"missing\":[" + list + "]}");
+    } else {
+        std::printf("removed %s from %s\n", plural(removed, "print", "prints").c_str(), path.c_str());
+    }
+    if (!missing.empty()) throw CliError(notFound);
     return kExitOk;
 }
 
@@ -641,11 +691,11 @@ int galleryExport(const std::string& path, const Options& opt, const std::vector
     manifest.close();
     if (!manifest) throw CliError(manifestPath + ": cannot write");
     if (json()) {
-        std::printf("{\"gallery\":%s,\"folder\":%s,\"exported\":%zu,\"manifest\":%s}\n", jsonString(path).c_str(),
-                    jsonString(dir).c_str(), entries.size(), jsonString(manifestPath).c_str());
+        emitJson(jsonHead("gallery", "export") + ",\"gallery\":" + jsonString(path) + ",\"folder\":" + jsonString(dir) +
+                 ",\"exported\":" + std::to_string(entries.size()) + ",\"manifest\":" + jsonString(manifestPath) + "}");
     } else {
-        std::printf("exported %zu templates from %s to %s (metadata in %s)\n", entries.size(), path.c_str(),
-                    dir.c_str(), kManifestName);
+        std::printf("exported %s from %s to %s (metadata in %s)\n", plural(entries.size(), "template", "templates").c_str(),
+                    path.c_str(), dir.c_str(), kManifestName);
     }
     return kExitOk;
 }
@@ -704,7 +754,7 @@ int galleryImport(const std::string& path, const Options& opt, const std::vector
         jobs.push_back(std::move(job));
     }
     if (jobs.empty()) throw CliError(manifestPath + ": lists no templates");
-    return enrolAndReport("import", path, jobs, opt);
+    return enrolAndReport("gallery import", path, jobs, opt);
 }
 
 }  // namespace
@@ -736,7 +786,7 @@ int runGallery(const Args& args) {
     throw UsageError("unknown gallery action \"" + action + "\" (list, stats, remove, export, import)");
 }
 
-void demoGallery(const std::string& folder, const std::vector<std::string>& prints) {
+std::string demoGallery(const std::string& folder, const std::vector<std::string>& prints) {
     // Fingers in file order; impression 1 of each is kept out as a probe,
     // and the last two fingers stay out of the gallery altogether.
     std::vector<std::string> fingers;
@@ -758,7 +808,7 @@ void demoGallery(const std::string& folder, const std::vector<std::string>& prin
         job.print.info.sourceName = file;
         jobs.push_back(std::move(job));
     }
-    if (fingers.size() < 3) return;
+    if (fingers.size() < 3) return "";
     const std::set<std::string> leftOut(fingers.end() - 2, fingers.end());
     jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
                               [&](const EnrolJob& j) { return leftOut.count(j.print.info.subject) != 0; }),
@@ -769,40 +819,60 @@ void demoGallery(const std::string& folder, const std::vector<std::string>& prin
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix, ec);
     std::unique_ptr<Gallery> g = openGallery(path, gallery::OpenMode::ReadWrite, "demo");
     const EnrolSummary s = enrolJobs(*g, jobs, CropMode::None, {}, static_cast<size_t>(kDefaultBatch), [](const EnrolJob&) {});
-    std::printf("\ngallery: enrolled %zu prints of %zu fingers into %s (extraction %.2f s, database %.3f s)\n",
-                s.enrolled, fingers.size() - leftOut.size(), path.c_str(), s.extractSeconds, s.databaseSeconds);
+    const size_t enrolledFingers = fingers.size() - leftOut.size();
+    if (!json()) {
+        std::printf("\ngallery: enrolled %zu prints of %zu fingers into %s (extraction %.2f s, database %.3f s)\n",
+                    s.enrolled, enrolledFingers, path.c_str(), s.extractSeconds, s.databaseSeconds);
+        std::printf("%-28s %-9s %-11s %6s  decision (threshold %d), rank of the true finger\n", "probe", "kind",
+                    "best entry", "score", kDefaultDecisionThreshold);
+    }
 
     std::vector<std::pair<std::string, bool>> probes;  // finger, mated
     for (size_t i = 0; i < std::min<size_t>(3, fingers.size() - 2); ++i) probes.emplace_back(fingers[i], true);
     for (const std::string& f : leftOut) probes.emplace_back(f, false);
-    std::printf("%-28s %-9s %-11s %6s  decision (threshold %d), rank of the true finger\n", "probe", "kind",
-                "best entry", "score", kDefaultDecisionThreshold);
     std::unique_ptr<Workspace> ws = newWorkspace();
+    std::string probesJson;
     for (const auto& [finger, mated] : probes) {
         const std::string file = firstImpression[finger];
         std::vector<uint8_t> probe;
         try {
-            probe = templateOfFile(*ws, file, false);
+            probe = templateOfFile(*ws, file, CropMode::None);
         } catch (const CliError& e) {
-            std::printf("%-28s %s\n", fs::path(file).filename().string().c_str(), e.what());
+            if (json()) {
+                probesJson += std::string(probesJson.empty() ? "" : ",") + "{\"probe\":" + jsonString(file) +
+                              ",\"mated\":" + (mated ? "true" : "false") + ",\"error\":" + jsonString(e.what()) + "}";
+            } else {
+                std::printf("%s\n", e.what());  // starts with the file name
+            }
             continue;
         }
         gallery::IdentifyOptions options;
         options.topK = 10;
         const gallery::IdentifyResult r = galleryGuard([&] { return g->identify(probe.data(), probe.size(), options); });
         const int32_t best = r.hits.empty() ? 0 : r.hits[0].score;
-        std::string rank = mated ? "not in the top 10" : "not enrolled";
-        for (size_t i = 0; i < r.hits.size(); ++i) {
-            if (r.hits[i].subject == finger) {
-                rank = "rank " + std::to_string(i + 1);
-                break;
-            }
+        size_t rank = 0;  // of the true finger; 0 when not in the top 10
+        for (size_t i = 0; i < r.hits.size() && rank == 0; ++i) {
+            if (r.hits[i].subject == finger) rank = i + 1;
         }
         const bool match = best >= kDefaultDecisionThreshold;
+        if (json()) {
+            probesJson += std::string(probesJson.empty() ? "" : ",") + "{\"probe\":" + jsonString(file) +
+                          ",\"mated\":" + (mated ? "true" : "false") +
+                          ",\"best\":" + (r.hits.empty() ? "null" : jsonString(r.hits[0].subject)) +
+                          ",\"score\":" + std::to_string(best) + ",\"match\":" + (match ? "true" : "false") +
+                          ",\"rank\":" + (rank ? std::to_string(rank) : "null") + "}";
+            continue;
+        }
+        const std::string rankText = rank ? "rank " + std::to_string(rank) : mated ? "not in the top 10" : "not enrolled";
         std::printf("%-28s %-9s %-11s %6d  %s, %s\n", fs::path(file).filename().string().c_str(),
                     mated ? "mated" : "non-mated", r.hits.empty() ? "-" : r.hits[0].subject.c_str(), best,
-                    match ? ("match " + r.hits[0].subject).c_str() : "no match", rank.c_str());
+                    match ? ("match " + r.hits[0].subject).c_str() : "no match", rankText.c_str());
     }
+    if (!json()) return "";
+    return "{\"gallery\":" + jsonString(path) + ",\"enrolled\":" + std::to_string(s.enrolled) +
+           ",\"fingers\":" + std::to_string(enrolledFingers) + ",\"extractionSeconds\":" + jsonNumber(s.extractSeconds) +
+           ",\"databaseSeconds\":" + jsonNumber(s.databaseSeconds) +
+           ",\"threshold\":" + std::to_string(kDefaultDecisionThreshold) + ",\"probes\":[" + probesJson + "]}";
 }
 
 }  // namespace orvane::cli

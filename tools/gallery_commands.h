@@ -20,6 +20,8 @@ int runGallery(const Args& args);
 // The gallery part of the demo: enrols all prints of a synthetic database
 // but impression 1 and the last two fingers, then identifies impression 1
 // of a few enrolled fingers (mated) and of the left-out ones (non-mated).
-void demoGallery(const std::string& folder, const std::vector<std::string>& prints);
+// Prints a table, or with --json returns the same as a JSON object ("" when
+// there are too few fingers).
+std::string demoGallery(const std::string& folder, const std::vector<std::string>& prints);
 
 }  // namespace orvane::cli

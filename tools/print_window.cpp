@@ -145,6 +145,16 @@ void cropToWindow(GreyImage& image, const PictureWindow& window) {
 
 void cropToPrint(GreyImage& image) { cropToWindow(image, findPrintWindow(image)); }
 
+std::string windowJson(const PictureWindow& w) {
+    return "{\"left\":" + std::to_string(w.left) + ",\"top\":" + std::to_string(w.top) +
+           ",\"width\":" + std::to_string(w.width) + ",\"height\":" + std::to_string(w.height) + "}";
+}
+
+std::string windowText(const PictureWindow& w) {
+    return "window " + std::to_string(w.left) + "," + std::to_string(w.top) + " " + std::to_string(w.width) + "x" +
+           std::to_string(w.height);
+}
+
 CropMode cropOption(const Options& options) {
     if (!options.has("--crop")) return CropMode::None;
     const std::string mode = options.value("--crop");

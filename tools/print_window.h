@@ -2,6 +2,8 @@
 // print on a large or textured background is extracted from its own window.
 #pragma once
 
+#include <string>
+
 #include "image_input.h"
 
 namespace orvane::cli {
@@ -18,5 +20,10 @@ void cropToWindow(GreyImage& image, const PictureWindow& window);
 
 // findPrintWindow then cropToWindow.
 void cropToPrint(GreyImage& image);
+
+// A window as the tool reports it: {"left":..,"top":..,"width":..,"height":..}
+// in JSON, "window LEFT,TOP WIDTHxHEIGHT" in text.
+std::string windowJson(const PictureWindow& window);
+std::string windowText(const PictureWindow& window);
 
 }  // namespace orvane::cli

@@ -1,6 +1,5 @@
 // Drives the orvane program end to end on synthetic prints.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <tiffio.h>
 #include <stb_image_write.h>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_run.h"
 #include "formats/feature_template.h"
 #include "orvane.h"
 #include "support/test_support.h"
@@ -25,40 +25,6 @@ using orvane::test::tempDir;
 using orvane::test::writeFile;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs orvane with the given arguments; stdout and stderr captured apart.
-CliRun orvane(const std::vector<std::string>& args) {
-    static int counter = 0;
-    const std::string errPath = tempDir() + "/stderr" + std::to_string(++counter);
-    std::string cmd = quote(ORVANE_CLI_PATH);
-    for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " 2>" + quote(errPath) + " </dev/null";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int raw = pclose(p);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
-    const std::vector<uint8_t> err = readFile(errPath);
-    r.err.assign(err.begin(), err.end());
-    return r;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::vector<uint8_t> extractEx(const std::string& path, int32_t* code) {
     std::vector<uint8_t> t(ORVANE_MAX_TEMPLATE_BYTES, 0);
@@ -627,6 +593,7 @@ TEST_F(OrvaneCli, JsonIsOneObjectPerCommandErrorsIncluded) {
     const std::string dir = tempDir();
     std::vector<uint8_t> blank(100 * 100, 255);
     ASSERT_EQ(SaveFinger((dir + "/blank.bmp").c_str(), blank.data(), 100, 100), 0);
+    const std::string g = dir + "/g.db";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -637,18 +604,33 @@ TEST_F(OrvaneCli, JsonIsOneObjectPerCommandErrorsIncluded) {
         {{"extract", print(1, 1), dir + "/blank.bmp"}, 1, "\"failed\":1"},
         {{"quality", print(1, 1), print(1, 2)}, 0, "\"command\":\"quality\",\"images\":[{"},
         {{"match", print(1, 1), print(1, 2)}, 0, "\"probe\":"},
-        {{"identify", print(1, 2), *db_, "--top", "2"}, 0, "\"results\":[{"},
+        {{"identify", print(1, 2), *db_, "--top", "2"}, 0, "{\"command\":\"identify\",\"probe\":"},
         {{"draw", print(1, 1), "-o", dir + "/d.png"}, 0, "\"command\":\"draw\""},
         {{"synth", dir + "/s", "--fingers", "1", "--impressions", "1"}, 0, "\"command\":\"synth\""},
         {{"extract", dir + "/nothing.bmp"}, 1, "{\"command\":\"extract\",\"error\":"},
         {{"frobnicate"}, 2, "\"error\":\"unknown command"},
         {{"match", print(1, 1)}, 2, "\"exitStatus\":2"},
+        // The gallery commands, in order on one gallery file: a batch where one
+        // print is refused still prints one object, and so does a lone failure.
+        {{"enroll", g, print(1, 1), print(2, 1)}, 0, "{\"command\":\"enroll\",\"gallery\":"},
+        {{"enroll", g, print(1, 1), print(3, 1)}, 1, "\"failed\":1,"},
+        {{"enroll", g, print(1, 1)}, 1, "{\"command\":\"enroll\",\"error\":"},
+        {{"identify", print(1, 2), g}, 0, "\"results\":[{\"rank\":1,"},
+        {{"verify", print(1, 2), g, "--subject", "001"}, 0, "{\"command\":\"verify\",\"probe\":"},
+        {{"gallery", "list", g}, 0, "{\"command\":\"gallery\",\"action\":\"list\",\"gallery\":"},
+        {{"gallery", "stats", g}, 0, "\"action\":\"stats\",\"gallery\":"},
+        {{"gallery", "export", g, dir + "/out"}, 0, "\"action\":\"export\",\"gallery\":"},
+        {{"gallery", "import", dir + "/copy.db", dir + "/out"}, 0, "\"action\":\"import\",\"gallery\":"},
+        {{"gallery", "remove", g, "1", "99"}, 1, "\"removed\":1,\"missing\":[99]"},
+        {{"gallery", "list", dir + "/blank.bmp"}, 1, "{\"command\":\"gallery\",\"error\":"},
+        {{"demo", "--dir", dir + "/demo", "--fingers", "3", "--impressions", "2"}, 0, ",\"gallery\":{\"gallery\":"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const CliRun r = orvane(args);
         EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        ASSERT_GE(r.out.size(), 2u) << c.args[0] << "\n" << r.err;
         EXPECT_EQ(r.out.front(), '{') << r.out;
         EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n") << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;

@@ -112,23 +112,51 @@ TEST_F(GalleryCli, RefusalsAreOneLineAndLeaveTheGalleryAlone) {
         {{"identify", print(1, 1), dir + "/nowhere"}, 1, "no such folder or gallery file"},
         {{"verify", print(1, 1), g, "--subject", "nobody"}, 1, "subject nobody has no usable prints"},
         {{"gallery", "frobnicate", g}, 2, "unknown gallery action"},
+        {{"gallery", "remove", g, "98", "99"}, 1, "g.db: no rows 98, 99"},
+        {{"gallery", "remove", g, "--subject", "nobody"}, 1, "subject nobody has no prints"},
     };
     for (const Case& c : cases) {
         const CliRun r = orvane(c.args);
         EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args.back() << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.message)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "") << r.out;  // a lone failure is its error alone
     }
     EXPECT_TRUE(contains(orvane({"--json", "gallery", "stats", g}).out, "\"entries\":6"));
     EXPECT_EQ(orvane::test::readFile(text), std::vector<uint8_t>({'h', 'i', '\n'}));
 
-    // A batch with a print that fails goes on; the exit status says so.
+    // A batch with a print that fails goes on: a line for each print (the
+    // failed one naming its file once), and one error that counts them.
     const CliRun batch = orvane({"enroll", g, junk, print(4, 1), print(4, 2)});
     EXPECT_EQ(batch.status, 1);
-    EXPECT_TRUE(contains(batch.err, junk)) << batch.err;
-    EXPECT_TRUE(contains(batch.err, "1 of 3 prints were not enrolled")) << batch.err;
+    const size_t at = batch.out.find(junk + ": ");
+    ASSERT_NE(at, std::string::npos) << batch.out;
+    const std::string line = batch.out.substr(at, batch.out.find('\n', at) - at);
+    EXPECT_EQ(line.find(junk, 1), std::string::npos) << line;
+    EXPECT_TRUE(contains(batch.out, print(4, 2) + ": enrolled as row")) << batch.out;
     EXPECT_TRUE(contains(batch.out, "enrolled 2 of 3 prints")) << batch.out;
+    EXPECT_EQ(batch.err, "orvane: enroll: 1 of 3 prints could not be enrolled\n");
     (void)before;
+}
+
+TEST_F(GalleryCli, CropAutoReportsTheWindowsItUsed) {
+    const std::string g = orvane::test::tempDir() + "/cropped.db";
+    const CliRun enrolled = orvane({"enroll", g, print(1, 2), print(1, 3), "--crop", "auto"});
+    ASSERT_EQ(enrolled.status, 0) << enrolled.err;
+    for (int i = 2; i <= 3; ++i) {
+        const size_t at = enrolled.out.find(print(1, i) + ": enrolled");
+        ASSERT_NE(at, std::string::npos) << enrolled.out;
+        EXPECT_TRUE(contains(enrolled.out.substr(at, enrolled.out.find('\n', at) - at), ", window ")) << enrolled.out;
+    }
+    const CliRun found = orvane({"--json", "identify", print(1, 1), g, "--crop", "auto"});
+    ASSERT_EQ(found.status, 0) << found.err;
+    EXPECT_TRUE(contains(found.out, "\"probeWindow\":{\"left\":")) << found.out;
+    EXPECT_TRUE(contains(found.out, "\"match\":true")) << found.out;
+    const CliRun verified = orvane({"verify", print(1, 1), g, "--subject", "001", "--crop", "auto"});
+    ASSERT_EQ(verified.status, 0) << verified.err;
+    EXPECT_TRUE(contains(verified.out, "probe " + print(1, 1) + ": window ")) << verified.out;
+    EXPECT_TRUE(contains(verified.out, ": match at threshold")) << verified.out;
+    EXPECT_EQ(orvane({"verify", print(1, 1), g, "--subject", "001", "--crop", "middle"}).status, 2);
 }
 
 }  // namespace
