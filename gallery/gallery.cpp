@@ -266,7 +266,12 @@ Gallery::Gallery(const std::string& path, OpenMode mode) : state_(std::make_uniq
         if (code == SQLITE_NOTADB) fail(path, "not a gallery (not an SQLite database)");
         if (!st.readOnly || (code != SQLITE_CANTOPEN && code != SQLITE_READONLY)) throw;
         // A WAL database on a medium that cannot hold its shared-memory file:
-        // read it as immutable (nobody can be writing it there).
+        // read it as immutable (nobody can be writing it there), unless a log
+        // holds rows that an immutable read would miss.
+        struct stat wal;
+        if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
+            fail(path, "its write-ahead log cannot be read here (the folder must be writable)");
+        }
         sqlite3_close_v2(st.db);
         st.db = nullptr;
         char* uri = sqlite3_mprintf("file:%q?immutable=1", path.c_str());
@@ -327,14 +332,14 @@ void appendRows(State& st) {
         const uint8_t* bytes = s.blob(1, size);
         ++st.rowsSeen;
         st.maxLoadedId = id;
-        std::string problem = s.type(1) == SQLITE_BLOB ? detail::templateProblem(bytes, size) : "the template is not a blob";
-        if (problem.empty() && !st.set.add(bytes, size, &problem)) {
-            // add() already checked it; keep its reason
-        } else if (problem.empty()) {
+        std::string problem =
+            s.type(1) == SQLITE_BLOB ? detail::templateProblem(bytes, size) : "the template is not a blob";
+        // The set checks the template again and gives its own reason.
+        if (problem.empty() && st.set.add(bytes, size, &problem)) {
             st.ids.push_back(id);
-            continue;
+        } else {
+            st.warnSkipped(id, problem);
         }
-        st.warnSkipped(id, problem);
     }
 }
 

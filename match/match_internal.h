@@ -1,6 +1,13 @@
-// Internal pieces of the matcher shared by alignment, scoring and search:
-// the rotation table, the distance table, reading of foreign field values and
-// the prepared (indexed) form of the two sets.
+// Internal pieces of the matcher, in the order a comparison uses them:
+//  - the scoring rule and its constants (one place for every bound);
+//  - the reference index (reference_index.cpp): masks that answer "which
+//    reference minutiae lie within reach of this x / this y / this direction";
+//  - the probe index (anchor_search.cpp): the probe set as the search reads it,
+//    independent of the reference, so a 1:N search prepares it once;
+//  - pairing and scoring of one aligned set (pairing.cpp);
+//  - the anchor search (anchor_search.cpp).
+// The plain transcription these are tested against is
+// tests/match/reference_matcher.cpp.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +17,35 @@
 
 namespace orvane::match_internal {
 
+// ---- The scoring rule -------------------------------------------------------
+
 // A pair is made only when the direction difference, each axis offset and the
 // table distance are all below this.
 constexpr int32_t kPairLimit = 10;
+constexpr int32_t kReach = kPairLimit - 1;  // largest offset or direction difference that pairs
+// A same-kind pair adds 20 - distance - direction error, a pair of different
+// kinds (10 - error) / 2 + (10 - distance) / 2: never more than this.
+constexpr int32_t kMaxContribution = 20;
+constexpr int32_t kScoreScale = 240;
+// The quick search ends at an alignment that becomes the best with at least
+// kQuickPairs pairs and a score above kQuickScore (also inside the pairing).
+constexpr int32_t kQuickPairs = 8;
+constexpr int32_t kQuickScore = 100;
+// VerifyMatch reports 0 unless the best alignment has this many pairs.
+constexpr int32_t kReportedPairs = 8;
+// The full search scales the score down for fewer pairs than this.
+constexpr int32_t kFullPairs = 15;
+
+// The score of n pairs whose contributions add up to sum, for sets of nR and
+// nA minutiae (divisor (nR + nA)^2).
+inline int32_t pairingScore(int32_t n, int32_t sum, int32_t divisor) { return n * sum * kScoreScale / divisor; }
+
+// The highest score an alignment with at most `hits` pairs can have: every
+// pair takes a distinct aligned minutia and adds at most kMaxContribution.
+// pairingScore grows with n and sum, so this bounds every such alignment.
+inline int32_t scoreBound(int32_t hits, int32_t divisor) {
+    return pairingScore(hits, kMaxContribution * hits, divisor);
+}
 
 // floor(sqrt(dx * dx + dy * dy)) for offsets 0..9; read only with offsets
 // below 10.
@@ -37,10 +70,10 @@ inline int32_t clampCoordinate(int32_t v) { return v < 0 ? 0 : (v > kCoordinateL
 
 // The four ring quantities of a minutia compared by the ring agreement test;
 // -1 where a ring value it uses is not available. A ring value outside 0..179
-// counts as not available.
-void ringQuantities(const Minutia& m, int32_t quantity[4]);
+// counts as not available. Every quantity is 0..90 or -1.
+void ringQuantities(const Minutia& m, int8_t quantity[4]);
 
-inline bool ringQuantitiesAgree(const int32_t* p, const int32_t* r) {
+inline bool ringQuantitiesAgree(const int8_t* p, const int8_t* r) {
     for (int k = 0; k < 4; ++k) {
         if (p[k] < 0 || r[k] < 0) continue;
         const int32_t d = p[k] > r[k] ? p[k] - r[k] : r[k] - p[k];
@@ -49,14 +82,35 @@ inline bool ringQuantitiesAgree(const int32_t* p, const int32_t* r) {
     return true;
 }
 
-// The reference set with masks that answer "which reference minutiae lie
-// within 9 of this x / this y / this direction" with one load each.
-constexpr int32_t kAxisCells = kCoordinateLimit + 2 * (kPairLimit - 1) + 3;  // guards at both ends
-constexpr int32_t kDirectionCells = 720;                                     // direction + turn, 0..718
+// ---- The reference index ----------------------------------------------------
+
+// A minutia as a template carries it, read the way the matcher reads it
+// (coordinates 0..1023, direction 0..359, ring quantities precomputed):
+// 12 bytes, the per-minutia layout of a gallery entry.
+struct CompactMinutia {
+    uint16_t x;
+    uint16_t y;
+    uint16_t direction;
+    uint8_t kind;      // a template's kind field (0..7)
+    int8_t ring[4];    // ringQuantities
+};
+
+// Only for kinds a template can carry (0..255).
+CompactMinutia compactMinutia(const Minutia& m);
+
+// Axis masks are kept per cell of kAxisCellWidth coordinates: cell c holds
+// every reference minutia within reach of some coordinate of the cell, a
+// superset of those within reach of one coordinate (the pairing tests the
+// exact distance). Direction masks are exact.
+constexpr int32_t kAxisCellShift = 2;
+constexpr int32_t kAxisCellWidth = 1 << kAxisCellShift;
+// Cells of the lower guard, the span 0..1023 widened by the reach on both
+// sides, and the upper guard.
+constexpr int32_t kAxisCells = (kCoordinateLimit + 2 * kReach + 2 * kAxisCellWidth) / kAxisCellWidth + 2;
 
 struct PreparedReference {
     int32_t count;
-    int32_t originX;  // cell of coordinate v is v - originX, clamped to the zero guards
+    int32_t originX;  // cell of coordinate v is (v - originX) / width, held at the guard
     int32_t originY;
     int32_t guardX;   // last cell of nearX in use, always zero
     int32_t guardY;
@@ -64,21 +118,37 @@ struct PreparedReference {
     int32_t y[kMaxMinutiae];
     int32_t direction[kMaxMinutiae];
     int32_t kind[kMaxMinutiae];
+    int8_t ring[kMaxMinutiae][4];
     uint64_t nearX[kAxisCells];
     uint64_t nearY[kAxisCells];
-    uint64_t nearDirection[kDirectionCells];
+    uint64_t nearDirection[360];
 };
 
 // Fills the index from a set: count limited to 0..60, coordinates to 0..1023,
 // directions taken modulo 360.
 void prepareReference(const MinutiaSet& reference, PreparedReference& prepared);
+// The same from compact records (count 0..60).
+void prepareReference(const CompactMinutia* reference, int32_t count, PreparedReference& prepared);
+
+// Cell of a coordinate in one axis table: coordinates outside the tables land
+// on the zero guard cell. The subtraction is done modulo 2^32, so a negative
+// difference becomes a huge one and every int32 coordinate is safe.
+inline uint32_t axisCell(int32_t v, int32_t origin, int32_t guard) {
+    const uint32_t c = (static_cast<uint32_t>(v) - static_cast<uint32_t>(origin)) >> kAxisCellShift;
+    return c < static_cast<uint32_t>(guard) ? c : static_cast<uint32_t>(guard);
+}
+
+// Bit i set for each reference minutia i of the given kind.
+uint64_t kindMask(const PreparedReference& ref, int32_t kind);
+
+// ---- Pairing and scoring ----------------------------------------------------
 
 // One aligned probe set as the scoring reads it.
 struct AlignedView {
     int32_t count;
     int32_t x[kMaxMinutiae];
     int32_t y[kMaxMinutiae];
-    int32_t direction[kMaxMinutiae];  // 0..719, read modulo 360
+    int32_t direction[kMaxMinutiae];  // 0..359
     uint64_t sameKind[kMaxMinutiae];  // bit i set when reference i has this minutia's kind
 };
 
@@ -91,15 +161,53 @@ struct PairScore {
 // quick-search interim end).
 PairScore scorePrepared(const PreparedReference& reference, const AlignedView& aligned, bool quick);
 
-// The pairing and score given the reference minutiae within reach of each
-// aligned one (nearMask[j], read where bit j of hits is set).
+// The pairing and score given a superset of the reference minutiae within
+// reach of each aligned one (nearMask[j], read where bit j of hits is set;
+// every direction in it within reach, the distance tested here).
 PairScore pairUp(const PreparedReference& reference, const AlignedView& aligned, const uint64_t* nearMask,
                  uint64_t hits, bool quick);
+
+// ---- The probe index and the anchor search -----------------------------------
+
+// The probe set in the form the search reads it (independent of the
+// reference). Records after count are zero.
+struct PreparedProbe {
+    int32_t count;
+    int32_t direction[kMaxMinutiae];  // 0..359
+    int32_t kind[kMaxMinutiae];
+    double xd[kMaxMinutiae];          // coordinates 0..1023
+    double yd[kMaxMinutiae];
+    int8_t ring[kMaxMinutiae][4];
+};
+
+void prepareProbe(const MinutiaSet& probe, PreparedProbe& prepared);
+
+// The search of the best alignment (first anchor with the highest score, in
+// reference-major order; the quick search's early end).
+//
+// floor: anchors that provably score floor or less are skipped, as if an
+// alignment of score floor had been found first. When the plain search's best
+// scores above floor the result is exactly the plain one; otherwise best.score
+// is at most floor (the caller learns only that). In the quick search a floor
+// above kQuickScore is read as kQuickScore, which keeps the early end at the
+// same anchor. floor < 0 gives the plain result always.
+//
+// pairBound, when given, holds for each anchor an upper bound on the pairs it
+// can form: row r (kAnchorBoundRow bytes) column p for anchor (r, p). Anchors
+// whose bound cannot beat the best are skipped without a look-up.
+constexpr int32_t kAnchorBoundRow = 64;
+void searchPrepared(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best, bool quick,
+                    bool wide, int32_t floor, const uint8_t* pairBound = nullptr);
 
 // The search with the look-up of aligned minutiae done four at a time (AVX2,
 // where the processor has it) or one at a time; both give the same result.
 bool wideLookUpAvailable();
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
                     bool wide);
+
+// The score VerifyMatch reports for a search's best alignment: the full
+// search's scaling for few pairs, then 0 below kReportedPairs pairs. Never
+// above best.score when that is 0 or more.
+int32_t reportedScore(const MatchResult& best, bool quick);
 
 }  // namespace orvane::match_internal

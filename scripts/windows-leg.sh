@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The 32-bit Windows leg: cross-builds OrvaneCom.dll with mingw-w64, checks its
-# export and import tables, and runs the host test program under Wine, which
+# export and import tables, and runs under Wine the host test program, which
 # must reproduce the Linux build's templates, scores, quality values and stage
-# images byte for byte.
+# images byte for byte, and the library's unit test programs (GoogleTest built
+# for mingw-w64 from Debian's googletest sources, cmake/gtest-cross.cmake).
 #
 #   scripts/windows-leg.sh
 #
 # Environment: ORVANE_LINUX_BUILD (Linux build dir to take the expected values
 # from, default build/release), ORVANE_WIN_BUILD (default build/win32),
 # ORVANE_DATA_DIR (real prints, default ../shared/data; without them the leg
-# runs on synthetic prints alone), ORVANE_WIN_PRINTS_PER_FOLDER (real prints taken
-# from each folder, default 6).
+# runs on synthetic prints alone), ORVANE_WIN_PRINTS_PER_FOLDER (real prints the
+# host program takes from each folder, default 6; the unit tests read them all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -22,7 +23,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386; do installed "$p" || missing+=("$p"); done
+for p in g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 googletest; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   step "installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
@@ -50,6 +51,7 @@ win_build=${ORVANE_WIN_BUILD:-build/win32}
 case "$win_build" in /*) ;; *) win_build=$root/$win_build ;; esac
 cases=$win_build/cases
 data_dir=${ORVANE_DATA_DIR:-$root/../shared/data}
+case "$data_dir" in /*) ;; *) data_dir=$root/$data_dir ;; esac
 rm -rf "$cases"
 mkdir -p "$win_build"
 if [ -d "$data_dir" ]; then
@@ -69,7 +71,7 @@ step "cross build"
 cmake -S . -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
-  -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF -DORVANE_TOOLS=OFF \
+  -DORVANE_BENCH=OFF -DORVANE_TOOLS=OFF -DORVANE_DATA_DIR="$data_dir" \
   -DORVANE_WIN_CASES="$cases" >/dev/null
 cmake --build "$win_build" -j "$(nproc)"
 dll=$win_build/bin/OrvaneCom.dll
@@ -115,5 +117,12 @@ stop_wineserver() {
   [ -z "$server" ] || WINEPREFIX="$win_build/wineprefix" "$server" -k 2>/dev/null || true
 }
 trap stop_wineserver EXIT
-ctest --test-dir "$win_build" --output-on-failure
+# The unit test programs of tests/ carry the label "unit" (cmake/gtest-cross.cmake).
+unit_programs=$(ctest --test-dir "$win_build" -N -L unit | sed -n 's/^ *Test *#[0-9]*: *//p' | grep -v '^win_' || true)
+if [ -z "$unit_programs" ]; then
+  echo "FAIL: no unit test programs in the cross build (is GoogleTest's source in /usr/src/googletest?)" >&2
+  exit 1
+fi
+echo "unit test programs under Wine: $(echo $unit_programs)"
+ctest --test-dir "$win_build" --output-on-failure -j "$(nproc)"
 step "done"

@@ -1,20 +1,36 @@
-// Plain 1:N search: every entry scored through the VerifyMatch path, then
-// sorted. The fast engine replaces the insides without changing the results.
+// The 1:N search engine. Entries are decoded once into compact records (12
+// bytes a minutia); a probe is decoded once and gets its anchor bounds
+// (anchor_bounds.h). Each entry is then compared with the library's anchor
+// search (match/anchor_search.cpp), which is held to the plain transcription
+// in tests/match/reference_matcher.cpp; tests/search/search_test.cpp holds
+// this engine to VerifyMatch on every entry and a sort.
+//
+// Why skipping is exact: the reported score never exceeds the raw score of
+// the best alignment (the scaling for few pairs only lowers it, the 8-pair
+// rule sets 0), so an entry can only reach a score s if its best alignment
+// scores s or more. The search is run with floor = s - 1, where s is the
+// lowest score that could still enter (the threshold, or the K-th score found
+// so far by any thread: the final K-th score is at least that, and an entry
+// tying it may still win on its lower index); searchPrepared then returns the
+// exact best whenever that is above the floor.
 #include "search/search.h"
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
+#include <memory>
 #include <thread>
 
 #include "formats/feature_template.h"
+#include "match/match_internal.h"
 #include "orvane.h"
-#include "match/matcher.h"
+#include "search/anchor_bounds.h"
 
 namespace orvane::search {
 
-namespace {
+using namespace match_internal;
 
-int32_t flagOf(MatchMode mode) { return mode == MatchMode::Quick ? 1 : 0; }
+namespace {
 
 // The template's own length when it fits in `available` bytes, else 0.
 std::size_t fittingLength(const uint8_t* featureTemplate, std::size_t available) {
@@ -25,43 +41,92 @@ std::size_t fittingLength(const uint8_t* featureTemplate, std::size_t available)
 
 bool ranksBefore(const Hit& a, const Hit& b) { return a.score != b.score ? a.score > b.score : a.index < b.index; }
 
+// Unpacks a template that fits in `available` bytes (a copy, so that nothing
+// past the buffer is read). False for anything VerifyMatch refuses.
+bool unpackFitting(const uint8_t* featureTemplate, std::size_t available, MinutiaSet& set) {
+    const std::size_t length = fittingLength(featureTemplate, available);
+    if (length < 4 || length > static_cast<std::size_t>(kMaxTemplateBytes)) return false;
+    uint8_t copy[kMaxTemplateBytes] = {};
+    std::copy(featureTemplate, featureTemplate + length, copy);
+    return unpackTemplate(copy, &set) == 0;
+}
+
 }  // namespace
 
 struct Probe::Data {
-    uint8_t bytes[kMaxTemplateBytes];
-    int32_t count;
+    PreparedProbe prepared;
+    AnchorBounds bounds;
 };
 
 struct TemplateSet::Data {
-    std::vector<uint8_t> bytes;          // the templates, one after another
-    std::vector<std::size_t> offsets;    // start of entry i; size() + 1 values
+    std::vector<CompactMinutia> minutiae;  // the entries' minutiae, one entry after another
+    std::vector<uint32_t> starts;          // first minutia of entry i; size() + 1 values
 };
+
+namespace {
+
+// Per-thread working memory of one comparison.
+struct Scratch {
+    PreparedReference reference;
+    uint8_t pairBound[kMaxMinutiae * kAnchorBoundRow];
+};
+
+// The anchor bounds are used where the floor alone asks for at least this
+// many pairs of an anchor.
+constexpr int32_t kBoundedPairs = 5;
+
+constexpr int32_t kOut = INT32_MIN;  // provably scores at most the floor
+
+// The VerifyMatch score of the probe against compact records, or kOut when
+// it provably is at most floor (floor < 0: always the score).
+int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, int32_t count, bool quick,
+                     int32_t floor, Scratch& scratch) {
+    prepareReference(records, count, scratch.reference);
+    // The anchor bounds cost about as much as a few look-ups per anchor: they
+    // pay only where an anchor needs several pairs to matter.
+    const int32_t n = probe.prepared.count + scratch.reference.count;
+    const bool bounded = floor >= scoreBound(kBoundedPairs - 1, n * n);
+    if (bounded) probe.bounds.anchorBounds(scratch.reference, scratch.pairBound);
+    MatchResult best;
+    searchPrepared(probe.prepared, scratch.reference, best, quick, true, floor,
+                   bounded ? scratch.pairBound : nullptr);
+    if (floor >= 0 && best.score <= floor) return kOut;
+    return reportedScore(best, quick);
+}
+
+int32_t scoreSet(const Probe::Data& probe, const MinutiaSet& set, bool quick, int32_t floor) {
+    CompactMinutia records[kMaxMinutiae];
+    const int32_t count = clampCount(set.count);
+    for (int32_t i = 0; i < count; ++i) records[i] = compactMinutia(set.minutiae[i]);
+    auto scratch = std::make_unique<Scratch>();
+    return scoreRecords(probe, records, count, quick, floor, *scratch);
+}
+
+}  // namespace
 
 Probe::Probe() = default;
 
 int32_t Probe::prepare(const uint8_t* featureTemplate, std::size_t available, Probe& out) {
-    const std::size_t length = fittingLength(featureTemplate, available);
-    if (length < 4 || length > static_cast<std::size_t>(kMaxTemplateBytes)) return ORVANE_E_BAD_TEMPLATE;
-    auto data = std::make_shared<Data>();
-    std::copy(featureTemplate, featureTemplate + length, data->bytes);
     MinutiaSet set;
-    if (unpackTemplate(data->bytes, &set) != 0) return ORVANE_E_BAD_TEMPLATE;
-    data->count = set.count;
+    if (!unpackFitting(featureTemplate, available, set)) return ORVANE_E_BAD_TEMPLATE;
+    auto data = std::make_shared<Data>();
+    prepareProbe(set, data->prepared);
+    data->bounds.prepare(data->prepared);
     out.data_ = std::move(data);
     return ORVANE_OK;
 }
 
 bool Probe::valid() const { return data_ != nullptr; }
-int32_t Probe::minutiaCount() const { return data_ ? data_->count : 0; }
+int32_t Probe::minutiaCount() const { return data_ ? data_->prepared.count : 0; }
 
-TemplateSet::TemplateSet() : data_(std::make_unique<Data>()) { data_->offsets.push_back(0); }
+TemplateSet::TemplateSet() : data_(std::make_unique<Data>()) { data_->starts.push_back(0); }
 TemplateSet::~TemplateSet() = default;
 TemplateSet::TemplateSet(TemplateSet&&) noexcept = default;
 TemplateSet& TemplateSet::operator=(TemplateSet&&) noexcept = default;
 
 void TemplateSet::reserve(std::size_t entries) {
-    data_->offsets.reserve(entries + 1);
-    data_->bytes.reserve(entries * 200);
+    data_->starts.reserve(entries + 1);
+    data_->minutiae.reserve(entries * 45);  // a typical print's count
 }
 
 bool TemplateSet::add(const uint8_t* featureTemplate, std::size_t length, std::string* error) {
@@ -82,22 +147,25 @@ bool TemplateSet::add(const uint8_t* featureTemplate, std::size_t length, std::s
     if (unpackTemplate(featureTemplate, &set) != 0) {
         return refuse("damaged template (count over 60, length not 7 x count + 4, or wrong check byte)");
     }
-    data_->bytes.insert(data_->bytes.end(), featureTemplate, featureTemplate + length);
-    data_->offsets.push_back(data_->bytes.size());
+    if (data_->minutiae.size() + static_cast<std::size_t>(set.count) > UINT32_MAX) return refuse("gallery full");
+    for (int32_t i = 0; i < set.count; ++i) data_->minutiae.push_back(compactMinutia(set.minutiae[i]));
+    data_->starts.push_back(static_cast<uint32_t>(data_->minutiae.size()));
     return true;
 }
 
-std::size_t TemplateSet::size() const { return data_->offsets.size() - 1; }
+std::size_t TemplateSet::size() const { return data_->starts.size() - 1; }
 
 std::size_t TemplateSet::memoryBytes() const {
-    return data_->bytes.capacity() + data_->offsets.capacity() * sizeof(std::size_t);
+    return data_->minutiae.capacity() * sizeof(CompactMinutia) + data_->starts.capacity() * sizeof(uint32_t);
 }
 
 int32_t TemplateSet::score(const Probe& probe, std::size_t index, MatchMode mode) const {
-    int32_t result = 0;
     if (!probe.valid() || index >= size()) return 0;
-    verifyTemplates(probe.data().bytes, data_->bytes.data() + data_->offsets[index], &result, flagOf(mode));
-    return result;
+    auto scratch = std::make_unique<Scratch>();
+    const uint32_t start = data_->starts[index];
+    return scoreRecords(probe.data(), data_->minutiae.data() + start,
+                        static_cast<int32_t>(data_->starts[index + 1] - start), mode == MatchMode::Quick, -1,
+                        *scratch);
 }
 
 std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const SearchOptions& options,
@@ -105,41 +173,89 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
     const std::size_t n = set.size();
     if (stats) *stats = SearchStats{n, 0};
     if (!probe.valid() || options.topK == 0 || n == 0) return {};
-    std::vector<int32_t> scores(n);
+    const bool quick = options.mode == MatchMode::Quick;
+    const std::size_t k = options.topK;
     unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, n));
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, (n + 63) / 64));
+    threads = std::max(threads, 1u);
+
+    // The K-th best score any thread holds (each thread's K-th is a lower
+    // bound of the final K-th).
+    std::atomic<int32_t> sharedKth{INT32_MIN};
     std::atomic<std::size_t> next{0};
-    constexpr std::size_t kBlock = 256;
-    auto work = [&] {
+    std::atomic<std::size_t> scored{0};
+    std::vector<std::vector<Hit>> found(threads);
+    const TemplateSet::Data& data = set.data();
+    constexpr std::size_t kBlock = 64;
+
+    auto work = [&](unsigned t) {
+        std::vector<Hit>& best = found[t];  // heap, worst on top
+        auto scratch = std::make_unique<Scratch>();
+        std::size_t exact = 0;
         for (std::size_t start; (start = next.fetch_add(kBlock)) < n;) {
             const std::size_t end = std::min(n, start + kBlock);
-            for (std::size_t i = start; i < end; ++i) scores[i] = set.score(probe, i, options.mode);
+            for (std::size_t i = start; i < end; ++i) {
+                const int64_t lowest = std::max<int64_t>(options.threshold, sharedKth.load(std::memory_order_relaxed));
+                // Scores are at most 1200: a lowest score far above needs no search.
+                const int32_t floor = static_cast<int32_t>(std::max<int64_t>(-1, std::min<int64_t>(lowest - 1, INT32_MAX - 1)));
+                const uint32_t first = data.starts[i];
+                const int32_t score = scoreRecords(probe.data(), data.minutiae.data() + first,
+                                                   static_cast<int32_t>(data.starts[i + 1] - first), quick,
+                                                   floor, *scratch);
+                if (score == kOut) continue;
+                ++exact;
+                if (score < options.threshold) continue;
+                const Hit hit{i, score};
+                if (best.size() == k) {
+                    if (!ranksBefore(hit, best.front())) continue;
+                    std::pop_heap(best.begin(), best.end(), ranksBefore);
+                    best.back() = hit;
+                } else {
+                    best.push_back(hit);
+                }
+                std::push_heap(best.begin(), best.end(), ranksBefore);
+                if (best.size() == k) {
+                    const int32_t kth = best.front().score;
+                    int32_t seen = sharedKth.load(std::memory_order_relaxed);
+                    while (kth > seen && !sharedKth.compare_exchange_weak(seen, kth, std::memory_order_relaxed)) {
+                    }
+                }
+            }
         }
+        scored += exact;
     };
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-    work();
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
     for (std::thread& t : pool) t.join();
 
     std::vector<Hit> hits;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (scores[i] >= options.threshold) hits.push_back(Hit{i, scores[i]});
-    }
-    const std::size_t keep = std::min(options.topK, hits.size());
-    std::partial_sort(hits.begin(), hits.begin() + keep, hits.end(), ranksBefore);
+    for (const auto& f : found) hits.insert(hits.end(), f.begin(), f.end());
+    const std::size_t keep = std::min(k, hits.size());
+    std::partial_sort(hits.begin(), hits.begin() + static_cast<std::ptrdiff_t>(keep), hits.end(), ranksBefore);
     hits.resize(keep);
-    if (stats) stats->scored = n;
+    if (stats) stats->scored = scored;
     return hits;
 }
 
 int32_t matchTemplate(const Probe& probe, const uint8_t* reference, std::size_t available, MatchMode mode,
                       int32_t* score) {
     if (!probe.valid() || !score) return ORVANE_E_BAD_TEMPLATE;
-    const std::size_t length = fittingLength(reference, available);
-    if (length < 4) return ORVANE_E_BAD_TEMPLATE;
-    uint8_t copy[kMaxTemplateBytes] = {};
-    std::copy(reference, reference + std::min<std::size_t>(length, kMaxTemplateBytes), copy);
-    return verifyTemplates(probe.data().bytes, copy, score, flagOf(mode));
+    MinutiaSet set;
+    if (!unpackFitting(reference, available, set)) return ORVANE_E_BAD_TEMPLATE;
+    *score = scoreSet(probe.data(), set, mode == MatchMode::Quick, -1);
+    return ORVANE_OK;
+}
+
+int32_t matchTemplateAtLeast(const Probe& probe, const uint8_t* reference, std::size_t available, MatchMode mode,
+                             int32_t threshold, int32_t* score) {
+    if (!probe.valid() || !score) return ORVANE_E_BAD_TEMPLATE;
+    MinutiaSet set;
+    if (!unpackFitting(reference, available, set)) return ORVANE_E_BAD_TEMPLATE;
+    const int32_t floor = threshold > 0 ? threshold - 1 : -1;
+    const int32_t s = scoreSet(probe.data(), set, mode == MatchMode::Quick, floor);
+    *score = s == kOut || s < threshold ? kBelowThreshold : s;
+    return ORVANE_OK;
 }
 
 }  // namespace orvane::search

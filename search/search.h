@@ -105,4 +105,12 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
 int32_t matchTemplate(const Probe& probe, const uint8_t* reference, std::size_t available, MatchMode mode,
                       int32_t* score);
 
+// matchTemplate for a caller that only wants scores of at least threshold:
+// *score is the exact score when it is at least threshold, else
+// kBelowThreshold, which may be known without the whole search (a reference
+// that provably cannot reach the threshold ends early). Same return codes.
+constexpr int32_t kBelowThreshold = -1;
+int32_t matchTemplateAtLeast(const Probe& probe, const uint8_t* reference, std::size_t available, MatchMode mode,
+                             int32_t threshold, int32_t* score);
+
 }  // namespace orvane::search

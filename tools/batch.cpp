@@ -9,8 +9,10 @@
 #include <thread>
 
 #include "common.h"
+#include "extraction_notes.h"
 #include "formats/minutia.h"
 #include "interface/extraction.h"
+#include "template_formats.h"
 
 namespace orvane::cli {
 
@@ -78,18 +80,26 @@ ExtractionOutcome extractImage(Workspace& ws, const GreyImage& image, StageObser
     uint8_t buffer[kMaxTemplateBytes] = {0};
     int32_t length = 0;
     const auto start = std::chrono::steady_clock::now();
-    out.code = extractTemplate(ws, image.pixels.data(), image.width, image.height, buffer, &length, observer);
+    ExtractionNotes notes(observer);
+    out.code = extractTemplate(ws, image.pixels.data(), image.width, image.height, buffer, &length, &notes);
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (out.code == 0 && length >= 4 && length <= kMaxTemplateBytes) {
         out.featureTemplate.assign(buffer, buffer + length);
     } else if (out.code == 0) {
         out.code = 10600;
     }
-    if (out.code != 0) out.message = std::to_string(out.code) + ": " + resultCodeText(out.code);
+    out.printCoverage = notes.coverage();
+    if (out.code == 10400) {
+        out.message = "10400: " + resultCodeText(10400) + ": " + extractionFailureText(notes);
+    } else if (out.code != 0) {
+        out.message = std::to_string(out.code) + ": " + resultCodeText(out.code);
+    } else {
+        out.warning = minutiaDensityWarning(notes);
+    }
     return out;
 }
 
-ExtractionOutcome extractFile(Workspace& ws, const std::string& path, bool crop, StageObserver* observer,
+ExtractionOutcome extractFile(Workspace& ws, const std::string& path, CropMode crop, StageObserver* observer,
                               bool withQuality) {
     GreyImage image;
     try {
@@ -101,11 +111,13 @@ ExtractionOutcome extractFile(Workspace& ws, const std::string& path, bool crop,
         return out;
     }
     ExtractionOutcome out = extractImage(ws, image, observer, withQuality);
+    out.cropped = image.cropped;
+    out.window = image.window;
     if (!out.ok()) out.message = path + ": " + out.message;
     return out;
 }
 
-std::vector<ExtractionOutcome> extractFiles(const std::vector<std::string>& paths, bool crop, bool withQuality,
+std::vector<ExtractionOutcome> extractFiles(const std::vector<std::string>& paths, CropMode crop, bool withQuality,
                                             const std::string& label) {
     std::vector<ExtractionOutcome> outcomes(paths.size());
     parallelFor(paths.size(), label, [&](size_t i, Workspace& ws) {
@@ -114,14 +126,14 @@ std::vector<ExtractionOutcome> extractFiles(const std::vector<std::string>& path
     return outcomes;
 }
 
-std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, bool crop) {
+std::vector<uint8_t> templateOfFile(Workspace& ws, const std::string& path, CropMode crop) {
     const FileKind kind = sniffFile(path);
     if (kind == FileKind::Bitmap || kind == FileKind::OtherImage) {
         ExtractionOutcome out = extractFile(ws, path, crop, nullptr, false);
         if (!out.ok()) throw CliError(out.message);
         return out.featureTemplate;
     }
-    return loadTemplate(path);
+    return readTemplateFile(path).featureTemplate;
 }
 
 }  // namespace orvane::cli

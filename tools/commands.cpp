@@ -13,6 +13,7 @@
 #include "batch.h"
 #include "common.h"
 #include "evaluation.h"
+#include "gallery_commands.h"
 #include "formats/feature_template.h"
 #include "image_input.h"
 #include "interface/diagnostics.h"
@@ -35,6 +36,17 @@ void makeFolder(const std::string& dir) {
     if (!fs::is_directory(dir, ec)) throw CliError(dir + ": cannot create folder");
 }
 
+std::string windowJson(const PictureWindow& w) {
+    return "{\"left\":" + std::to_string(w.left) + ",\"top\":" + std::to_string(w.top) +
+           ",\"width\":" + std::to_string(w.width) + ",\"height\":" + std::to_string(w.height) + "}";
+}
+
+std::string windowText(const PictureWindow& w) {
+    return "window " + std::to_string(w.left) + "," + std::to_string(w.top) + " " + std::to_string(w.width) + "x" +
+           std::to_string(w.height);
+}
+
+// One image's extraction: a JSON object, or a line of text.
 std::string describeExtraction(const std::string& path, const ExtractionOutcome& o, const std::string& saved) {
     if (json()) {
         std::string s = "{\"image\":" + jsonString(path) + ",\"result\":" + std::to_string(o.code < 0 ? 10100 : o.code);
@@ -42,22 +54,24 @@ std::string describeExtraction(const std::string& path, const ExtractionOutcome&
         if (o.ok()) {
             s += ",\"minutiae\":" + std::to_string(o.minutiaCount()) +
                  ",\"templateBytes\":" + std::to_string(o.featureTemplate.size()) +
-                 ",\"ms\":" + jsonNumber(o.seconds * 1000);
+                 ",\"printCoverage\":" + jsonNumber(o.printCoverage) + ",\"ms\":" + jsonNumber(o.seconds * 1000);
         }
+        if (o.cropped) s += ",\"window\":" + windowJson(o.window);
+        if (!o.warning.empty()) s += ",\"warning\":" + jsonString(o.warning);
         if (!saved.empty()) s += ",\"template\":" + jsonString(saved);
         return s + "}";
     }
-    if (!o.ok()) return path + ": failed, " + o.message;
+    if (!o.ok()) return o.message;  // starts with the path
     char buf[160];
     std::snprintf(buf, sizeof buf, ": %d minutiae, template %zu bytes, %.1f ms, result 0 (success)",
                   o.minutiaCount(), o.featureTemplate.size(), o.seconds * 1000);
-    return path + buf + (saved.empty() ? "" : " -> " + saved);
+    return path + buf + (o.cropped ? ", " + windowText(o.window) : "") + (saved.empty() ? "" : " -> " + saved);
 }
 
 }  // namespace
 
 int runExtract(const Args& args) {
-    Options opt(args, {"-o", "--output", "--out-dir", "--debug-dir"}, {"--crop"});
+    Options opt(args, {"-o", "--output", "--out-dir", "--debug-dir", "--crop"}, {});
     const auto& inputs = opt.positional();
     if (inputs.empty()) throw UsageError("extract needs at least one image");
     const std::string output = opt.value("-o", opt.value("--output"));
@@ -76,7 +90,7 @@ int runExtract(const Args& args) {
         }
         makeFolder(outDir);
     }
-    const bool crop = opt.flag("--crop");
+    const CropMode crop = cropOption(opt);
 
     std::vector<ExtractionOutcome> outcomes;
     if (inputs.size() == 1) {
@@ -93,7 +107,7 @@ int runExtract(const Args& args) {
     }
 
     size_t failed = 0;
-    if (json()) std::printf("%s", inputs.size() > 1 ? "[" : "");
+    std::string items;
     for (size_t i = 0; i < inputs.size(); ++i) {
         const ExtractionOutcome& o = outcomes[i];
         std::string saved;
@@ -106,12 +120,16 @@ int runExtract(const Args& args) {
         }
         const std::string line = describeExtraction(inputs[i], o, saved);
         if (json()) {
-            std::printf("%s%s", i ? "," : "", line.c_str());
+            items += (i ? "," : "") + line;
         } else {
             std::printf("%s\n", line.c_str());
+            if (!o.warning.empty()) warn("extract", inputs[i] + ": " + o.warning);
         }
     }
-    if (json()) std::printf("%s\n", inputs.size() > 1 ? "]" : "");
+    if (json()) {
+        emitJson("{\"command\":\"extract\",\"images\":[" + items + "],\"failed\":" + std::to_string(failed) +
+                 (debugDir.empty() ? "" : ",\"stageImages\":" + jsonString(debugDir)) + "}");
+    }
     if (!debugDir.empty() && !json()) std::printf("stage images in %s (0.bmp, 00.bmp, 1.bmp .. 5.bmp)\n", debugDir.c_str());
     if (failed) {
         throw CliError(std::to_string(failed) + " of " + std::to_string(inputs.size()) + " images failed");
@@ -120,19 +138,20 @@ int runExtract(const Args& args) {
 }
 
 int runMatch(const Args& args) {
-    Options opt(args, {}, {"--quick", "--crop"});
-    if (opt.positional().size() != 2) throw UsageError("match needs two prints or templates");
+    Options opt(args, {"--crop"}, {"--quick"});
+    if (opt.positional().size() != 2) throw UsageError("match needs two prints or templates: PROBE REFERENCE");
     std::unique_ptr<Workspace> ws = newWorkspace();
-    const std::vector<uint8_t> a = templateOfFile(*ws, opt.positional()[0], opt.flag("--crop"));
-    const std::vector<uint8_t> b = templateOfFile(*ws, opt.positional()[1], opt.flag("--crop"));
+    const std::vector<uint8_t> a = templateOfFile(*ws, opt.positional()[0], cropOption(opt));
+    const std::vector<uint8_t> b = templateOfFile(*ws, opt.positional()[1], cropOption(opt));
     const bool quick = opt.flag("--quick");
     int32_t score = 0;
     const int32_t code = verifyTemplates(a.data(), b.data(), &score, quick ? 1 : 0);
     if (code != 0) throw CliError(std::to_string(code) + ": " + resultCodeText(code));
     const char* mode = quick ? "quick" : "full";
     if (json()) {
-        std::printf("{\"first\":%s,\"second\":%s,\"score\":%d,\"search\":\"%s\",\"result\":0,\"resultText\":\"success\"}\n",
-                    jsonString(opt.positional()[0]).c_str(), jsonString(opt.positional()[1]).c_str(), score, mode);
+        emitJson("{\"command\":\"match\",\"probe\":" + jsonString(opt.positional()[0]) +
+                 ",\"reference\":" + jsonString(opt.positional()[1]) + ",\"score\":" + std::to_string(score) +
+                 ",\"search\":\"" + mode + "\",\"result\":0,\"resultText\":\"success\"}");
     } else {
         std::printf("score %d (%s search, %zu and %zu minutiae), result 0 (success)\n", score, mode,
                     (a.size() - 4) / 7, (b.size() - 4) / 7);
@@ -141,157 +160,62 @@ int runMatch(const Args& args) {
 }
 
 int runQuality(const Args& args) {
-    Options opt(args, {}, {"--crop"});
+    Options opt(args, {"--crop"}, {});
     const auto& inputs = opt.positional();
     if (inputs.empty()) throw UsageError("quality needs at least one image");
-    struct Rating {
-        int32_t quality = -1;
-        std::string error;
-    };
-    std::vector<Rating> ratings(inputs.size());
-    const bool crop = opt.flag("--crop");
-    parallelFor(inputs.size(), "rating", [&](size_t i, Workspace& ws) {
-        try {
-            const GreyImage image = loadGreyImage(inputs[i], crop);
-            int32_t q = -1;
-            const int32_t code = measureQuality(ws, image.pixels.data(), image.width, image.height, &q);
-            if (code != 0) {
-                ratings[i].error = inputs[i] + ": " + std::to_string(code) + ": " + resultCodeText(code);
-            } else {
-                ratings[i].quality = q;
-            }
-        } catch (const CliError& e) {
-            ratings[i].error = e.what();
-        }
-    });
+    // The extraction runs too, for its warnings: quality alone measures only
+    // how much of the frame the print covers.
+    const std::vector<ExtractionOutcome> outcomes = extractFiles(inputs, cropOption(opt), true, "rating");
     size_t failed = 0;
-    if (json()) std::printf("[");
+    std::string items, firstError;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        const Rating& r = ratings[i];
-        if (!r.error.empty()) ++failed;
+        const ExtractionOutcome& o = outcomes[i];
+        const bool rated = o.quality >= 0;
+        std::string warning = o.warning;
+        if (rated && !o.ok()) warning = o.message;  // the print was rated but gives no template
+        if (!rated) {
+            ++failed;
+            if (firstError.empty()) firstError = o.message;
+        }
         if (json()) {
-            std::printf("%s{\"image\":%s,", i ? "," : "", jsonString(inputs[i]).c_str());
-            if (r.error.empty()) {
-                std::printf("\"quality\":%d}", r.quality);
-            } else {
-                std::printf("\"error\":%s}", jsonString(r.error).c_str());
-            }
-        } else if (r.error.empty()) {
-            std::printf("%s: quality %d\n", inputs[i].c_str(), r.quality);
+            items += (i ? ",{" : "{") + std::string("\"image\":") + jsonString(inputs[i]);
+            items += rated ? ",\"quality\":" + std::to_string(o.quality) : ",\"error\":" + jsonString(o.message);
+            if (rated) items += ",\"printCoverage\":" + jsonNumber(o.printCoverage);
+            if (rated && o.ok()) items += ",\"minutiae\":" + std::to_string(o.minutiaCount());
+            if (o.cropped) items += ",\"window\":" + windowJson(o.window);
+            if (!warning.empty()) items += ",\"warning\":" + jsonString(warning);
+            items += "}";
+        } else if (rated) {
+            std::printf("%s: quality %d%s\n", inputs[i].c_str(), o.quality,
+                        o.cropped ? (", " + windowText(o.window)).c_str() : "");
+            if (!warning.empty()) warn("quality", (o.ok() ? inputs[i] + ": " : "") + warning);
         } else if (inputs.size() > 1) {
-            std::printf("%s: failed\n", inputs[i].c_str());
+            std::printf("%s\n", o.message.c_str());
         }
     }
-    if (json()) std::printf("]\n");
-    if (failed == 1 && inputs.size() == 1) throw CliError(ratings[0].error);
-    if (failed) {
-        for (const Rating& r : ratings) {
-            if (!r.error.empty()) {
-                std::fflush(stdout);
-                throw CliError(r.error + (failed > 1 ? " (and " + std::to_string(failed - 1) + " more)" : ""));
-            }
-        }
-    }
-    return kExitOk;
-}
-
-int runIdentify(const Args& args) {
-    Options opt(args, {"--top"}, {"--quick", "--crop"});
-    if (opt.positional().size() != 2) throw UsageError("identify needs a probe and a gallery folder");
-    const std::string probePath = opt.positional()[0];
-    const std::string galleryDir = opt.positional()[1];
-    const long top = opt.integer("--top", 10, 1, 1000000);
-    const bool crop = opt.flag("--crop");
-    const int32_t flag = opt.flag("--quick") ? 1 : 0;
-
-    std::unique_ptr<Workspace> ws = newWorkspace();
-    const std::vector<uint8_t> probe = templateOfFile(*ws, probePath, crop);
-    ws.reset();
-
-    const std::vector<std::string> files = listFiles(galleryDir, false);
-    struct Entry {
-        std::string path;
-        std::vector<uint8_t> featureTemplate;
-        std::string error;
-        int32_t score = 0;
-    };
-    std::vector<Entry> gallery(files.size());
-    const auto loadStart = std::chrono::steady_clock::now();
-    size_t images = 0;
-    for (const std::string& f : files) images += hasImageExtension(f) ? 1 : 0;
-    parallelFor(files.size(), images ? "enrolling" : "loading", [&](size_t i, Workspace& w) {
-        gallery[i].path = files[i];
-        try {
-            gallery[i].featureTemplate = templateOfFile(w, files[i], crop);
-        } catch (const CliError& e) {
-            gallery[i].error = e.what();
-        }
-    });
-    const double loadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
-    std::vector<Entry*> usable;
-    size_t skipped = 0;
-    for (Entry& e : gallery) {
-        if (e.error.empty()) {
-            usable.push_back(&e);
-        } else {
-            ++skipped;
-            if (!settings().quiet) std::fprintf(stderr, "orvane: identify: skipped %s\n", e.error.c_str());
-        }
-    }
-    if (usable.empty()) throw CliError(galleryDir + ": no usable templates or prints in the gallery");
-
-    constexpr size_t kBlock = 256;
-    const size_t blocks = (usable.size() + kBlock - 1) / kBlock;
-    const auto matchStart = std::chrono::steady_clock::now();
-    parallelFor(blocks, "searching", [&](size_t block, Workspace&) {
-        const size_t end = std::min(usable.size(), (block + 1) * kBlock);
-        for (size_t i = block * kBlock; i < end; ++i) {
-            int32_t score = 0;
-            if (verifyTemplates(probe.data(), usable[i]->featureTemplate.data(), &score, flag) == 0) {
-                usable[i]->score = score;
-            }
-        }
-    });
-    const double matchSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - matchStart).count();
-    std::stable_sort(usable.begin(), usable.end(), [](const Entry* a, const Entry* b) { return a->score > b->score; });
-    const size_t shown = std::min(usable.size(), static_cast<size_t>(top));
-    const double rate = matchSeconds > 0 ? usable.size() / matchSeconds : 0;
-
     if (json()) {
-        std::printf("{\"probe\":%s,\"gallery\":%s,\"searched\":%zu,\"skipped\":%zu,\"search\":\"%s\","
-                    "\"seconds\":%s,\"comparisonsPerSecond\":%s,\"loadSeconds\":%s,\"results\":[",
-                    jsonString(probePath).c_str(), jsonString(galleryDir).c_str(), usable.size(), skipped,
-                    flag ? "quick" : "full", jsonNumber(matchSeconds).c_str(), jsonNumber(rate).c_str(),
-                    jsonNumber(loadSeconds).c_str());
-        for (size_t i = 0; i < shown; ++i) {
-            std::printf("%s{\"rank\":%zu,\"score\":%d,\"entry\":%s}", i ? "," : "", i + 1, usable[i]->score,
-                        jsonString(usable[i]->path).c_str());
-        }
-        std::printf("]}\n");
-    } else {
-        std::printf("%-5s %7s  %s\n", "rank", "score", "gallery entry");
-        for (size_t i = 0; i < shown; ++i) {
-            std::printf("%-5zu %7d  %s\n", i + 1, usable[i]->score, usable[i]->path.c_str());
-        }
-        const int threads = std::min(workerCount(), static_cast<int>(blocks));
-        std::printf("searched %zu entries (%s search) in %.3f s: %.0f comparisons/s on %d thread%s",
-                    usable.size(), flag ? "quick" : "full", matchSeconds, rate, threads, threads == 1 ? "" : "s");
-        if (images) std::printf("; gallery read in %.2f s", loadSeconds);
-        std::printf("\n");
+        emitJson("{\"command\":\"quality\",\"images\":[" + items + "],\"failed\":" + std::to_string(failed) + "}");
+    }
+    if (failed == 1 && inputs.size() == 1) throw CliError(firstError);
+    if (failed) {
+        throw CliError(std::to_string(failed) + " of " + std::to_string(inputs.size()) + " images could not be rated");
     }
     return kExitOk;
 }
 
 int runEval(const Args& args) {
-    Options opt(args, {"--plot"}, {"--all-impostors", "--crop"});
+    Options opt(args, {"--plot", "--scores", "--crop"}, {"--all-impostors"});
     if (opt.positional().size() != 1) throw UsageError("eval needs one folder of prints");
     EvaluationOptions options;
     options.allImpostors = opt.flag("--all-impostors");
-    options.crop = opt.flag("--crop");
+    options.crop = cropOption(opt);
     options.plotPath = opt.value("--plot");
+    options.scoresPath = opt.value("--scores");
+    if (!options.plotPath.empty()) checkPictureFormat(options.plotPath);
     const EvaluationReport report = evaluateFolder(opt.positional()[0], options);
     printReport(report, json());
     if (!options.plotPath.empty() && !json()) std::printf("\npicture: %s\n", options.plotPath.c_str());
+    if (!options.scoresPath.empty() && !json()) std::printf("every comparison: %s\n", options.scoresPath.c_str());
     return kExitOk;
 }
 
@@ -310,13 +234,14 @@ public:
 }  // namespace
 
 int runDraw(const Args& args) {
-    Options opt(args, {"-o", "--output", "--scale"}, {"--skeleton", "--crop"});
+    Options opt(args, {"-o", "--output", "--scale", "--crop"}, {"--skeleton"});
     if (opt.positional().size() != 1) throw UsageError("draw needs one image");
     const std::string output = opt.value("-o", opt.value("--output"));
-    if (output.empty()) throw UsageError("draw needs -o OUT.png");
+    if (output.empty()) throw UsageError("draw needs -o OUT.png (or .svg, .pdf)");
+    checkPictureFormat(output);
     const int scale = static_cast<int>(opt.integer("--scale", 2, 1, 8));
     const std::string input = opt.positional()[0];
-    const GreyImage image = loadGreyImage(input, opt.flag("--crop"));
+    const GreyImage image = loadGreyImage(input, cropOption(opt));
     std::unique_ptr<Workspace> ws = newWorkspace();
     SkeletonGrabber grabber;
     const ExtractionOutcome o = extractImage(*ws, image, &grabber, false);
@@ -328,8 +253,10 @@ int runDraw(const Args& args) {
     int endings = 0;
     for (int32_t i = 0; i < set.count; ++i) endings += set.minutiae[i].kind == kEnding ? 1 : 0;
     if (json()) {
-        std::printf("{\"image\":%s,\"picture\":%s,\"minutiae\":%d,\"endings\":%d,\"bifurcations\":%d}\n",
-                    jsonString(input).c_str(), jsonString(output).c_str(), set.count, endings, set.count - endings);
+        emitJson("{\"command\":\"draw\",\"image\":" + jsonString(input) + ",\"picture\":" + jsonString(output) +
+                 ",\"minutiae\":" + std::to_string(set.count) + ",\"endings\":" + std::to_string(endings) +
+                 ",\"bifurcations\":" + std::to_string(set.count - endings) +
+                 (image.cropped ? ",\"window\":" + windowJson(image.window) : std::string()) + "}");
     } else {
         std::printf("%s: %d minutiae (%d endings as red circles, %d bifurcations as blue squares) -> %s\n",
                     input.c_str(), set.count, endings, set.count - endings, output.c_str());
@@ -350,9 +277,10 @@ int runSynth(const Args& args) {
     const std::vector<std::string> files = synthesiseDatabase(opt.positional()[0], s);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (json()) {
-        std::printf("{\"folder\":%s,\"fingers\":%d,\"impressions\":%d,\"seed\":%u,\"images\":%zu,\"seconds\":%s}\n",
-                    jsonString(opt.positional()[0]).c_str(), s.fingers, s.impressions, s.seed, files.size(),
-                    jsonNumber(seconds).c_str());
+        emitJson("{\"command\":\"synth\",\"folder\":" + jsonString(opt.positional()[0]) +
+                 ",\"fingers\":" + std::to_string(s.fingers) + ",\"impressions\":" + std::to_string(s.impressions) +
+                 ",\"seed\":" + std::to_string(s.seed) + ",\"images\":" + std::to_string(files.size()) +
+                 ",\"seconds\":" + jsonNumber(seconds) + "}");
     } else {
         std::printf("wrote %zu prints (%d fingers x %d impressions, %d x %d, seed %u) to %s in %.1f s\n",
                     files.size(), s.fingers, s.impressions, s.width, s.height, s.seed, opt.positional()[0].c_str(),
@@ -389,6 +317,7 @@ int runDemo(const Args& args) {
     options.plotPath = (fs::path(dir) / "eval.png").string();
     const EvaluationReport report = evaluateFolder(prints, options);
     printReport(report, json());
+    if (!json()) demoGallery(dir, files);
     if (!json()) {
         const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("\npicture: %s\n", options.plotPath.c_str());

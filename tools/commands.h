@@ -17,5 +17,6 @@ int runEval(const Args& args);
 int runDraw(const Args& args);
 int runSynth(const Args& args);
 int runDemo(const Args& args);
+int runConvert(const Args& args);  // convert_command.cpp
 
 }  // namespace orvane::cli

@@ -89,7 +89,7 @@ std::string resultCodeText(int32_t code) {
         case 10100: return "bitmap cannot be read (not an 8-bit bitmap, or over 640 x 480)";
         case 10200: return "bitmap file cannot be created";
         case 10300: return "image size over 640 x 480 or empty";
-        case 10400: return "extraction failed: too little print or no usable minutiae";
+        case 10400: return "extraction failed";
         case 10600: return "no template buffer";
         case 10700: return "template damaged (check byte or length wrong)";
         case 10900: return "template damaged or file cannot be created";
@@ -125,6 +125,23 @@ std::string jsonNumber(double value) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.6g", value);
     return buf;
+}
+
+namespace {
+bool g_jsonEmitted = false;
+}
+
+void emitJson(const std::string& object) {
+    std::printf("%s\n", object.c_str());
+    g_jsonEmitted = true;
+}
+
+bool jsonEmitted() { return g_jsonEmitted; }
+
+void warn(const std::string& command, const std::string& message) {
+    if (settings().quiet) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "orvane: %s: warning: %s\n", command.c_str(), message.c_str());
 }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

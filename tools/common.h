@@ -55,6 +55,7 @@ struct GlobalSettings {
     bool json = false;
     int threads = 0;  // 0: one per core
     bool quiet = false;
+    int recordView = 0;  // finger view read from ISO and ANSI records, from 0
 };
 GlobalSettings& settings();
 int workerCount();
@@ -65,6 +66,15 @@ std::string resultCodeText(int32_t code);
 // Text for a JSON string literal (with quotes).
 std::string jsonString(const std::string& text);
 std::string jsonNumber(double value);
+
+// Prints a command's one JSON object (and a newline) on stdout. With --json
+// every command prints exactly one object: its result, or on failure
+// {"error": ...} (see main.cpp), never both.
+void emitJson(const std::string& object);
+bool jsonEmitted();
+
+// A note on stderr ("orvane: COMMAND: warning: ..."), left out with --quiet.
+void warn(const std::string& command, const std::string& message);
 
 // Progress on stderr, drawn only when stderr is a terminal.
 class Progress {

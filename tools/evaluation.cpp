@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -13,19 +16,13 @@
 #include "image_input.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "template_formats.h"
 
 namespace fs = std::filesystem;
 
 namespace orvane::cli {
 
 namespace {
-
-double mean(const std::vector<int32_t>& v) {
-    if (v.empty()) return 0;
-    double sum = 0;
-    for (int32_t x : v) sum += x;
-    return sum / static_cast<double>(v.size());
-}
 
 bool isNumber(const std::string& s) {
     return !s.empty() && s.size() < 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -42,71 +39,48 @@ struct Finger {
     std::vector<std::pair<std::string, size_t>> impressions;  // impression name, index into the file list
 };
 
-}  // namespace
-
-std::vector<DetPoint> detCurve(const std::vector<int32_t>& genuine, const std::vector<int32_t>& impostor) {
-    std::vector<int32_t> g(genuine), im(impostor);
-    std::sort(g.begin(), g.end());
-    std::sort(im.begin(), im.end());
-    std::vector<int32_t> thresholds;
-    thresholds.reserve(g.size() + im.size() + 2);
-    thresholds.push_back(0);
-    for (int32_t s : g) thresholds.push_back(s + 1);
-    for (int32_t s : im) thresholds.push_back(s + 1);
-    std::sort(thresholds.begin(), thresholds.end());
-    thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
-    std::vector<DetPoint> curve;
-    curve.reserve(thresholds.size());
-    for (int32_t t : thresholds) {
-        // accepted: score >= t
-        const size_t gRejected = static_cast<size_t>(std::lower_bound(g.begin(), g.end(), t) - g.begin());
-        const size_t iRejected = static_cast<size_t>(std::lower_bound(im.begin(), im.end(), t) - im.begin());
-        DetPoint p;
-        p.threshold = t;
-        p.fnmr = g.empty() ? 0 : static_cast<double>(gRejected) / static_cast<double>(g.size());
-        p.fmr = im.empty() ? 0 : static_cast<double>(im.size() - iRejected) / static_cast<double>(im.size());
-        curve.push_back(p);
-    }
-    return curve;
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
 }
 
-ErrorRates computeErrorRates(const std::vector<int32_t>& genuine, const std::vector<int32_t>& impostor) {
-    ErrorRates r;
-    r.genuineMean = mean(genuine);
-    r.impostorMean = mean(impostor);
-    const std::vector<DetPoint> curve = detCurve(genuine, impostor);
-    r.fnmrAtFmr1 = r.fnmrAtFmr01 = r.fnmrAtFmr0 = 1.0;
-    for (const DetPoint& p : curve) {
-        if (p.fmr <= 0.01) r.fnmrAtFmr1 = std::min(r.fnmrAtFmr1, p.fnmr);
-        if (p.fmr <= 0.001) r.fnmrAtFmr01 = std::min(r.fnmrAtFmr01, p.fnmr);
-        if (p.fmr <= 0.0) r.fnmrAtFmr0 = std::min(r.fnmrAtFmr0, p.fnmr);
-    }
-    // FMR falls and FNMR rises with the threshold: find where they cross and
-    // interpolate between the two points around the crossing.
-    r.eer = 0;
-    for (size_t i = 0; i < curve.size(); ++i) {
-        const DetPoint& p = curve[i];
-        if (p.fnmr < p.fmr) continue;
-        r.eerThreshold = p.threshold;
-        if (i == 0) {
-            r.eer = (p.fmr + p.fnmr) / 2;
-        } else {
-            const DetPoint& q = curve[i - 1];
-            const double before = q.fmr - q.fnmr;  // > 0
-            const double after = p.fnmr - p.fmr;   // >= 0
-            const double a = before / (before + after);
-            r.eer = q.fmr + a * (p.fmr - q.fmr);
+// Every comparison, one row each, with its score in both searches.
+void writeScores(const std::string& path, const std::vector<std::string>& files,
+                 const std::vector<ExtractionOutcome>& outcomes, const std::vector<std::pair<size_t, size_t>>& pairs,
+                 size_t genuineCount, const std::vector<ModeResult>& modes) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!f) throw CliError(path + ": cannot write scores (" + std::strerror(errno) + ")");
+    std::fprintf(f.get(), "probe,gallery,comparison");
+    for (const ModeResult& m : modes) std::fprintf(f.get(), ",%s_score", m.name.c_str());
+    std::fprintf(f.get(), ",note\n");
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const bool genuine = i < genuineCount;
+        std::fprintf(f.get(), "%s,%s,%s", csvField(files[pairs[i].first]).c_str(),
+                     csvField(files[pairs[i].second]).c_str(), genuine ? "genuine" : "impostor");
+        for (const ModeResult& m : modes) {
+            std::fprintf(f.get(), ",%d", genuine ? m.genuine[i] : m.impostor[i - genuineCount]);
         }
-        break;
+        const bool extracted = outcomes[pairs[i].first].ok() && outcomes[pairs[i].second].ok();
+        std::fprintf(f.get(), ",%s\n", extracted ? "" : "failed extraction, scored 0");
     }
-    return r;
+    if (std::ferror(f.get()) || std::fclose(f.release()) != 0) {
+        throw CliError(path + ": cannot write scores (" + std::strerror(errno) + ")");
+    }
 }
+
+}  // namespace
 
 EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptions& options) {
     EvaluationReport report;
     report.folder = folder;
     report.allImpostors = options.allImpostors;
-    const std::vector<std::string> files = listFiles(folder, true);
+    std::vector<std::string> files = listFiles(folder, false);
+    files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) {
+                    TemplateFormat format;
+                    return !hasImageExtension(f) && !templateFormatOfName(f, format);
+                }), files.end());
 
     std::map<std::string, Finger> byName;
     std::vector<std::string> used;
@@ -126,7 +100,7 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     if (skipped && !settings().quiet) {
         std::fprintf(stderr, "orvane: eval: %zu file(s) not named FINGER_IMPRESSION were left out\n", skipped);
     }
-    if (used.empty()) throw CliError(folder + ": no images named FINGER_IMPRESSION (.bmp .png .jpg .pgm .tif)");
+    if (used.empty()) throw CliError(folder + ": no images named FINGER_IMPRESSION (.bmp .png .jpg .pgm .tif) or templates (.tpl .iso .ansi .txt)");
     std::vector<Finger> fingers;
     for (auto& entry : byName) {
         Finger f = entry.second;
@@ -137,11 +111,12 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     report.fingers = static_cast<int32_t>(fingers.size());
     report.images = static_cast<int32_t>(used.size());
 
-    const std::vector<ExtractionOutcome> outcomes = extractFiles(used, options.crop, true, "extracting");
+    const std::vector<ExtractionOutcome> outcomes = templatesOfFiles(used, options.crop, true, "extracting");
     double extractionSeconds = 0, minutiae = 0, quality = 0;
     int32_t extracted = 0, rated = 0;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const ExtractionOutcome& o = outcomes[i];
+        if (o.cropped && options.crop == CropMode::Auto) report.windows.emplace_back(used[i], o.window);
         if (o.quality >= 0) {
             quality += o.quality;
             ++rated;
@@ -226,6 +201,10 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
         report.modes.push_back(std::move(mode));
     }
 
+    if (!options.scoresPath.empty()) {
+        writeScores(options.scoresPath, used, outcomes, pairs, genuineCount, report.modes);
+        report.scoresPath = options.scoresPath;
+    }
     if (!options.plotPath.empty()) {
         std::vector<PlotSeries> series;
         for (const ModeResult& m : report.modes) series.push_back({m.name, m.genuine, m.impostor});
@@ -234,43 +213,93 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     return report;
 }
 
+namespace {
+
+std::string percentOrNa(const FmrPoint& p) {
+    if (!p.supported) return "n/a";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f%%", p.fnmr * 100);
+    return buf;
+}
+
+std::string thresholdOrNa(const FmrPoint& p) { return p.supported ? std::to_string(p.threshold) : "n/a"; }
+
+std::string fmrPointJson(const FmrPoint& p) {
+    if (!p.supported) return "null";
+    return "{\"fnmr\":" + jsonNumber(p.fnmr) + ",\"threshold\":" + std::to_string(p.threshold) + "}";
+}
+
+std::string plural(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
 void printReport(const EvaluationReport& report, bool json) {
     const ModeResult* full = report.modes.empty() ? nullptr : &report.modes[0];
     const size_t genuine = full ? full->genuine.size() : 0;
     const size_t impostor = full ? full->impostor.size() : 0;
+    const double fte = report.images ? double(report.failedExtractions) / report.images : 0;
     if (json) {
-        std::printf("{\"folder\":%s,\"fingers\":%d,\"images\":%d,\"failedExtractions\":%d,\"fte\":%s,"
-                    "\"meanMinutiae\":%s,\"meanQuality\":%s,\"msPerExtraction\":%s,\"impostorProtocol\":%s,"
-                    "\"genuineComparisons\":%zu,\"impostorComparisons\":%zu,\"failedFiles\":[",
-                    jsonString(report.folder).c_str(), report.fingers, report.images, report.failedExtractions,
-                    jsonNumber(report.images ? double(report.failedExtractions) / report.images : 0).c_str(),
-                    jsonNumber(report.meanMinutiae).c_str(), jsonNumber(report.meanQuality).c_str(),
-                    jsonNumber(report.secondsPerExtraction * 1000).c_str(),
-                    jsonString(report.allImpostors ? "all" : "first").c_str(), genuine, impostor);
+        std::string s = "{\"command\":\"eval\",\"folder\":" + jsonString(report.folder) +
+                        ",\"fingers\":" + std::to_string(report.fingers) + ",\"images\":" + std::to_string(report.images) +
+                        ",\"failedExtractions\":" + std::to_string(report.failedExtractions) +
+                        ",\"fte\":" + jsonNumber(fte) + ",\"meanMinutiae\":" + jsonNumber(report.meanMinutiae) +
+                        ",\"meanQuality\":" + jsonNumber(report.meanQuality) +
+                        ",\"msPerExtraction\":" + jsonNumber(report.secondsPerExtraction * 1000) +
+                        ",\"impostorProtocol\":" + jsonString(report.allImpostors ? "all" : "first") +
+                        ",\"genuineComparisons\":" + std::to_string(genuine) +
+                        ",\"impostorComparisons\":" + std::to_string(impostor) + ",\"failedFiles\":[";
         for (size_t i = 0; i < report.failedFiles.size(); ++i) {
-            std::printf("%s%s", i ? "," : "", jsonString(report.failedFiles[i]).c_str());
+            s += (i ? "," : "") + jsonString(report.failedFiles[i]);
         }
-        std::printf("],\"modes\":[");
+        s += "]";
+        if (!report.windows.empty()) {
+            s += ",\"windows\":[";
+            for (size_t i = 0; i < report.windows.size(); ++i) {
+                const auto& w = report.windows[i];
+                s += std::string(i ? "," : "") + "{\"image\":" + jsonString(w.first) +
+                     ",\"left\":" + std::to_string(w.second.left) + ",\"top\":" + std::to_string(w.second.top) +
+                     ",\"width\":" + std::to_string(w.second.width) + ",\"height\":" + std::to_string(w.second.height) +
+                     "}";
+            }
+            s += "]";
+        }
+        if (!report.scoresPath.empty()) s += ",\"scores\":" + jsonString(report.scoresPath);
+        s += ",\"modes\":[";
         for (size_t i = 0; i < report.modes.size(); ++i) {
             const ModeResult& m = report.modes[i];
-            const bool rated = !m.genuine.empty() && !m.impostor.empty();
-            auto rate = [&](double v) { return rated ? jsonNumber(v) : std::string("null"); };
-            std::printf("%s{\"mode\":%s,\"eer\":%s,\"eerThreshold\":%d,\"fnmrAtFmr1\":%s,\"fnmrAtFmr01\":%s,"
-                        "\"fnmrAtFmr0\":%s,\"genuineMean\":%s,\"impostorMean\":%s,\"msPerComparison\":%s}",
-                        i ? "," : "", jsonString(m.name).c_str(), rate(m.rates.eer).c_str(),
-                        m.rates.eerThreshold, rate(m.rates.fnmrAtFmr1).c_str(),
-                        rate(m.rates.fnmrAtFmr01).c_str(), rate(m.rates.fnmrAtFmr0).c_str(),
-                        jsonNumber(m.rates.genuineMean).c_str(), jsonNumber(m.rates.impostorMean).c_str(),
-                        jsonNumber(m.secondsPerComparison * 1000).c_str());
+            const ErrorRates& r = m.rates;
+            auto rate = [&](double v) { return r.rated ? jsonNumber(v) : std::string("null"); };
+            auto point = [&](const FmrPoint& p) { return r.rated ? fmrPointJson(p) : std::string("null"); };
+            s += std::string(i ? "," : "") + "{\"mode\":" + jsonString(m.name) + ",\"eer\":" + rate(r.eer) +
+                 ",\"eerLow\":" + rate(r.eerLow) + ",\"eerHigh\":" + rate(r.eerHigh) +
+                 ",\"eerThreshold\":" + (r.rated ? std::to_string(r.eerThreshold) : "null") +
+                 ",\"fmr100\":" + point(r.fmr100) + ",\"fmr1000\":" + point(r.fmr1000) +
+                 ",\"fmr10000\":" + point(r.fmr10000) + ",\"zeroFmr\":" + point(r.zeroFmr) +
+                 ",\"genuineMean\":" + (m.genuine.empty() ? "null" : jsonNumber(r.genuineMean)) +
+                 ",\"impostorMean\":" + (m.impostor.empty() ? "null" : jsonNumber(r.impostorMean)) +
+                 ",\"msPerComparison\":" + jsonNumber(m.secondsPerComparison * 1000) + "}";
         }
-        std::printf("]}\n");
+        emitJson(s + "]}");
         return;
     }
-    std::printf("%s: %d fingers, %d images\n", report.folder.c_str(), report.fingers, report.images);
-    std::printf("extraction: %d failed (FTE %.1f%%, scored 0), %.1f minutiae and quality %.0f on average, "
+    std::printf("%s: %s, %s\n", report.folder.c_str(), plural(report.fingers, "finger", "fingers").c_str(),
+                plural(report.images, "image", "images").c_str());
+    std::printf("extraction: %d failed (FTE %.2f%%, scored 0), %.1f minutiae and quality %.0f on average, "
                 "%.2f ms per image\n",
-                report.failedExtractions, report.images ? 100.0 * report.failedExtractions / report.images : 0.0,
-                report.meanMinutiae, report.meanQuality, report.secondsPerExtraction * 1000);
+                report.failedExtractions, fte * 100, report.meanMinutiae, report.meanQuality,
+                report.secondsPerExtraction * 1000);
+    if (!report.windows.empty()) {
+        double w = 0, h = 0;
+        for (const auto& win : report.windows) {
+            w += win.second.width;
+            h += win.second.height;
+        }
+        const double n = static_cast<double>(report.windows.size());
+        std::printf("--crop auto: extracted from each print's window, %.0f x %.0f on average (--json lists them)\n",
+                    w / n, h / n);
+    }
     constexpr size_t kListed = 5;
     for (size_t i = 0; i < report.failedFiles.size() && i < kListed; ++i) {
         std::printf("  failed: %s\n", report.failedFiles[i].c_str());
@@ -281,20 +310,39 @@ void printReport(const EvaluationReport& report, bool json) {
     std::printf("comparisons: %zu genuine, %zu impostor (%s)\n\n", genuine, impostor,
                 report.allImpostors ? "every impression of every other finger" : "first impressions");
     if (genuine == 0 || impostor == 0) {
-        std::printf("(no error rates: the folder needs two impressions of a finger and two fingers)\n\n");
-    }
-    std::printf("%-6s %7s %10s %12s %10s %9s %9s %10s\n", "search", "EER", "FNMR@1%", "FNMR@0.1%", "FNMR@0",
-                "genuine", "impostor", "ms/match");
-    for (const ModeResult& m : report.modes) {
-        if (m.genuine.empty() || m.impostor.empty()) {
-            std::printf("%-6s %7s %10s %12s %10s %9.1f %9.1f %10.4f\n", m.name.c_str(), "-", "-", "-", "-",
-                        m.rates.genuineMean, m.rates.impostorMean, m.secondsPerComparison * 1000);
-            continue;
+        std::printf("(no error rates: the folder needs two impressions of a finger and two fingers)\n");
+        for (const ModeResult& m : report.modes) {
+            std::printf("%-6s search: ", m.name.c_str());
+            if (!m.genuine.empty()) std::printf("genuine mean %.1f, ", m.rates.genuineMean);
+            if (!m.impostor.empty()) std::printf("impostor mean %.1f, ", m.rates.impostorMean);
+            std::printf("%.4f ms per comparison\n", m.secondsPerComparison * 1000);
         }
-        std::printf("%-6s %6.2f%% %9.2f%% %11.2f%% %9.2f%% %9.1f %9.1f %10.4f\n", m.name.c_str(),
-                    m.rates.eer * 100, m.rates.fnmrAtFmr1 * 100, m.rates.fnmrAtFmr01 * 100,
-                    m.rates.fnmrAtFmr0 * 100, m.rates.genuineMean, m.rates.impostorMean,
-                    m.secondsPerComparison * 1000);
+        return;
+    }
+    std::printf("%-6s %7s %-18s %8s %8s %8s %8s %9s %9s\n", "search", "EER", " (interval)", "FMR100", "FMR1000",
+                "ZeroFMR", "genuine", "impostor", "ms/match");
+    for (const ModeResult& m : report.modes) {
+        const ErrorRates& r = m.rates;
+        char interval[48];
+        std::snprintf(interval, sizeof interval, " (%.2f%%-%.2f%%)", r.eerLow * 100, r.eerHigh * 100);
+        std::printf("%-6s %6.2f%% %-18s %8s %8s %7.2f%% %8.1f %9.1f %9.4f\n", m.name.c_str(), r.eer * 100, interval,
+                    percentOrNa(r.fmr100).c_str(), percentOrNa(r.fmr1000).c_str(), r.zeroFmr.fnmr * 100,
+                    r.genuineMean, r.impostorMean, m.secondsPerComparison * 1000);
+    }
+    std::printf("\nscore thresholds (a comparison is accepted at score >= t):\n");
+    std::printf("%-6s %7s %8s %8s %9s\n", "search", "EER", "FMR 1%", "FMR 0.1%", "FMR 0.01%");
+    for (const ModeResult& m : report.modes) {
+        const ErrorRates& r = m.rates;
+        std::printf("%-6s %7d %8s %8s %9s\n", m.name.c_str(), r.eerThreshold, thresholdOrNa(r.fmr100).c_str(),
+                    thresholdOrNa(r.fmr1000).c_str(), thresholdOrNa(r.fmr10000).c_str());
+    }
+    const ErrorRates& r = full->rates;
+    if (!r.fmr100.supported || !r.fmr1000.supported || !r.fmr10000.supported) {
+        const char* needed = !r.fmr100.supported ? "100" : !r.fmr1000.supported ? "1 000" : "10 000";
+        const char* target = !r.fmr100.supported ? "1%" : !r.fmr1000.supported ? "0.1%" : "0.01%";
+        std::printf("\nn/a: %zu impostor comparisons cannot measure an FMR of %s (that needs at least %s)%s\n",
+                    impostor, target, needed,
+                    report.allImpostors ? "" : "; --all-impostors compares every impression of every other finger");
     }
 }
 

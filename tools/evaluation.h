@@ -3,32 +3,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "error_rates.h"
+#include "image_input.h"
+
 namespace orvane::cli {
-
-// Error rates of one set of genuine and impostor scores. A comparison is
-// accepted when its score is at least the threshold.
-struct ErrorRates {
-    double eer = 0;            // where the DET curve crosses FMR = FNMR (interpolated)
-    int32_t eerThreshold = 0;  // first threshold where FNMR >= FMR
-    double fnmrAtFmr1 = 0;     // lowest FNMR with FMR <= 1 %
-    double fnmrAtFmr01 = 0;    // lowest FNMR with FMR <= 0.1 %
-    double fnmrAtFmr0 = 0;     // lowest FNMR with FMR = 0
-    double genuineMean = 0;
-    double impostorMean = 0;
-};
-
-struct DetPoint {
-    int32_t threshold;
-    double fmr;
-    double fnmr;
-};
-
-ErrorRates computeErrorRates(const std::vector<int32_t>& genuine, const std::vector<int32_t>& impostor);
-
-// FMR and FNMR at every threshold where either changes, ascending threshold.
-std::vector<DetPoint> detCurve(const std::vector<int32_t>& genuine, const std::vector<int32_t>& impostor);
 
 struct ModeResult {
     std::string name;  // "full" or "quick"
@@ -48,13 +29,16 @@ struct EvaluationReport {
     double secondsPerExtraction = 0;
     bool allImpostors = false;
     std::vector<std::string> failedFiles;
+    std::vector<std::pair<std::string, PictureWindow>> windows;  // with --crop auto
+    std::string scoresPath;
     std::vector<ModeResult> modes;
 };
 
 struct EvaluationOptions {
     bool allImpostors = false;
-    bool crop = false;
-    std::string plotPath;  // "" for none
+    CropMode crop = CropMode::None;
+    std::string plotPath;    // "" for none
+    std::string scoresPath;  // every comparison as CSV; "" for none
 };
 
 // Runs the whole evaluation; throws CliError when the folder holds no

@@ -7,11 +7,14 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "common.h"
+#include "image_checks.h"
+#include "print_window.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
 #include "formats/minutia.h"
@@ -67,18 +70,24 @@ GreyImage loadWithStb(const std::string& path) {
     const std::vector<uint8_t> bytes = readWholeFile(path, size_t(1) << 30);
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw CliError(path + ": file too large");
     int w = 0, h = 0, channels = 0;
+    const bool jpeg = bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+    const std::string damage = jpeg ? jpegDamage(bytes) : pnmDamage(bytes);
+    if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
     const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
     const int length = static_cast<int>(bytes.size());
     if (!stbi_info_from_memory(data, length, &w, &h, &channels)) {
         const char* why = stbi_failure_reason();
-        throw CliError(path + ": unreadable image (" + (why ? why : "unknown format") + ")");
+        throw CliError(path + ": damaged or unreadable image (" + (why ? why : "unknown format") + ")");
     }
+    h = std::abs(h);  // bitmaps stored top row first report a negative height here
     checkSourceSize(path, w, h);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(data, length, &w, &h, &channels, 1),
                                                      stbi_image_free);
     if (!pixels) {
         const char* why = stbi_failure_reason();
-        throw CliError(path + ": unreadable image (" + (why ? why : "decoding failed") + ")");
+        // The decoder runs out of data only when the file was cut short.
+        if (why && std::strcmp(why, "outofdata") == 0) throw CliError(path + ": damaged image, file cut short");
+        throw CliError(path + ": damaged or unreadable image (" + (why ? why : "decoding failed") + ")");
     }
     GreyImage image;
     image.width = w;
@@ -90,19 +99,33 @@ GreyImage loadWithStb(const std::string& path) {
 
 extern "C" void quietTiffHandler(const char*, const char*, va_list) {}
 
+// The reader's last complaint on this thread, for the message.
+thread_local std::string t_tiffError;
+extern "C" void recordTiffError(const char*, const char* format, va_list args) {
+    char buf[256];
+    std::vsnprintf(buf, sizeof buf, format, args);
+    t_tiffError = buf;
+}
+
 GreyImage loadWithTiff(const std::string& path) {
-    TIFFSetErrorHandler(quietTiffHandler);
+    TIFFSetErrorHandler(recordTiffError);
+    t_tiffError.clear();
     TIFFSetWarningHandler(quietTiffHandler);
     std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
-    if (!tif) throw CliError(path + ": unreadable TIFF image");
+    if (!tif) {
+        throw CliError(path + ": damaged or unreadable TIFF image" +
+                       (t_tiffError.empty() ? std::string() : " (" + t_tiffError + ")"));
+    }
     uint32_t w = 0, h = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
     checkSourceSize(path, w, h);
     std::vector<uint32_t> rgba(static_cast<size_t>(w) * h);
-    // Bottom row first, which is the library's row order.
-    if (!TIFFReadRGBAImageOriented(tif.get(), w, h, rgba.data(), ORIENTATION_BOTLEFT, 0)) {
-        throw CliError(path + ": unsupported or damaged TIFF image");
+    // Bottom row first, which is the library's row order. Reading stops at
+    // the first error: a strip cut short is damage, not rows to fill with zeros.
+    if (!TIFFReadRGBAImageOriented(tif.get(), w, h, rgba.data(), ORIENTATION_BOTLEFT, 1) || !t_tiffError.empty()) {
+        throw CliError(path + ": damaged or unsupported TIFF image" +
+                       (t_tiffError.empty() ? std::string() : " (" + t_tiffError + ")"));
     }
     GreyImage image;
     image.width = static_cast<int32_t>(w);
@@ -120,7 +143,7 @@ void fitToLibrary(const std::string& path, GreyImage& image, bool crop) {
     if (image.width <= kMaxWidth && image.height <= kMaxHeight) return;
     if (!crop) {
         throw CliError(path + ": image is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
-                       " pixels; at most 640 x 480 can be used (--crop takes the centre)");
+                       " pixels; at most 640 x 480 can be used (--crop auto takes the print's part of it)");
     }
     const int32_t w = std::min(image.width, kMaxWidth);
     const int32_t h = std::min(image.height, kMaxHeight);
@@ -132,6 +155,8 @@ void fitToLibrary(const std::string& path, GreyImage& image, bool crop) {
                              static_cast<size_t>(x0);
         std::memcpy(out.data() + static_cast<size_t>(y) * static_cast<size_t>(w), src, static_cast<size_t>(w));
     }
+    image.cropped = true;
+    image.window = {x0, image.height - y0 - h, w, h};  // rows are stored bottom first
     image.width = w;
     image.height = h;
     image.pixels.swap(out);
@@ -172,14 +197,20 @@ bool hasImageExtension(const std::string& path) {
     return false;
 }
 
-GreyImage loadGreyImage(const std::string& path, bool crop) {
+GreyImage loadGreyImage(const std::string& path, CropMode crop) {
     GreyImage image;
     switch (sniffFile(path)) {
         case FileKind::Missing: throw CliError(path + ": no such file");
         case FileKind::Folder: throw CliError(path + ": is a folder, not an image");
         case FileKind::Template: throw CliError(path + ": not an image (BMP, PNG, JPEG, PGM or TIFF)");
         case FileKind::Bitmap:
-            if (!loadLibraryBitmap(path, image)) image = loadWithStb(path);
+            if (!loadLibraryBitmap(path, image)) {
+                // A variant the library does not read (other depths, top-down
+                // rows) goes to the general decoder; a damaged file does not.
+                const std::string damage = bitmapDamage(readWholeFile(path, size_t(1) << 30));
+                if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
+                image = loadWithStb(path);
+            }
             break;
         case FileKind::OtherImage: {
             uint8_t magic[4] = {0};
@@ -195,7 +226,11 @@ GreyImage loadGreyImage(const std::string& path, bool crop) {
             break;
         }
     }
-    fitToLibrary(path, image, crop);
+    if (crop == CropMode::Auto) {
+        cropToPrint(image);
+    } else {
+        fitToLibrary(path, image, crop == CropMode::Centre);
+    }
     return image;
 }
 
@@ -210,6 +245,14 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
         throw CliError(path + ": not an image and not a valid template (11000: " + resultCodeText(11000) + ")");
     }
     bytes.resize(static_cast<size_t>(templateLength(bytes.data())));
+    // The library reads only the template's own length; bytes after it mean
+    // the file is something else or was damaged.
+    std::error_code ec;
+    const uintmax_t fileBytes = fs::file_size(path, ec);
+    if (!ec && fileBytes != bytes.size()) {
+        throw CliError(path + ": file of " + std::to_string(fileBytes) + " bytes holds a template of " +
+                       std::to_string(bytes.size()) + " bytes; the rest is not part of it (damaged or not a template)");
+    }
     return bytes;
 }
 

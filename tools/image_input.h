@@ -13,11 +13,32 @@
 
 namespace orvane::cli {
 
+// A part of a picture: left and top counted from its top-left corner, as an
+// image viewer shows them.
+struct PictureWindow {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
 struct GreyImage {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> pixels;  // width * height, library row order
+    bool cropped = false;         // pixels are only the window below of the file's picture
+    PictureWindow window;
 };
+
+// What is done to an image before use. Centre: an image over 640 x 480 is
+// cut to its centre. Auto: the print's bounding box is found and used (see
+// print_window.h). The exports never crop.
+enum class CropMode { None, Centre, Auto };
+
+// The --crop option of a command that declared it as a value option:
+// "auto", "centre", or absent. Throws UsageError for any other value.
+class Options;
+CropMode cropOption(const Options& options);
 
 enum class FileKind { Missing, Folder, Bitmap, OtherImage, Template };
 
@@ -29,8 +50,12 @@ FileKind sniffFile(const std::string& path);
 bool hasImageExtension(const std::string& path);
 
 // Loads an image as 8-bit grey (colour converted). Images over 640 x 480 are
-// refused unless crop is set, when their centre is taken. Throws CliError.
-GreyImage loadGreyImage(const std::string& path, bool crop);
+// refused unless cropped. A damaged file (cut short, broken headers) is an
+// error, never filled in. Throws CliError.
+GreyImage loadGreyImage(const std::string& path, CropMode crop);
+inline GreyImage loadGreyImage(const std::string& path, bool crop) {
+    return loadGreyImage(path, crop ? CropMode::Centre : CropMode::None);
+}
 
 // Loads a template file, checking its length and check byte. Throws CliError.
 std::vector<uint8_t> loadTemplate(const std::string& path);

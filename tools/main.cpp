@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "gallery_commands.h"
 #include "plots.h"
 
 using namespace orvane::cli;
@@ -15,25 +16,53 @@ using namespace orvane::cli;
 namespace {
 
 const char* const kUsage =
-    "usage: orvane [--json] [--threads N] [--quiet] COMMAND [ARGS]\n"
+    "usage: orvane [--json] [--threads N] [--quiet] [--view N] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR]\n"
+    "  extract IMAGE... [-o FILE.tpl | --out-dir DIR] [--debug-dir DIR] [--crop auto]\n"
     "                                  template of each print (several images: all cores)\n"
-    "  match A B [--quick]             score of two prints or templates\n"
-    "  quality IMAGE...                quality score (0-100) of each print\n"
-    "  identify PROBE GALLERY [--top K] [--quick]\n"
-    "                                  1:N search of a print or template in a folder\n"
-    "  eval DIR [--all-impostors] [--plot FILE.png|.svg]\n"
-    "                                  accuracy on prints named FINGER_IMPRESSION.ext\n"
-    "  draw IMAGE -o OUT.png [--skeleton] [--scale N]\n"
+    "  match PROBE REFERENCE [--quick] score of two prints or templates; the first is\n"
+    "                                  the probe (scores may differ when swapped)\n"
+    "  quality IMAGE...                share of the frame covered by print (0-100)\n"
+    "  identify PROBE GALLERY [--top K] [--threshold T] [--quick] [--crop auto]\n"
+    "                                  1:N search of a print or template in a gallery\n"
+    "                                  file or a folder of prints or templates\n"
+    "  enroll GALLERY IMAGE... [--subject S] [--finger F] [--impression N]\n"
+    "         [--allow-duplicates] [--dedup T] [--batch N] [--crop auto]\n"
+    "                                  add prints (or templates, or folders of them) to\n"
+    "                                  a gallery file; names SUBJECT_IMPRESSION.ext\n"
+    "                                  give the subject when --subject is absent\n"
+    "  verify PROBE GALLERY --subject S [--threshold T] [--quick]\n"
+    "                                  best score against one subject's prints\n"
+    "  gallery list|stats GALLERY [--subject S] [--limit N]\n"
+    "  gallery remove GALLERY ID... | --subject S\n"
+    "  gallery export GALLERY DIR [--subject S] | import GALLERY DIR\n"
+    "                                  inspect and maintain a gallery file\n"
+    "  eval DIR [--all-impostors] [--plot FILE.png|.svg|.pdf] [--scores FILE.csv] [--crop auto]\n"
+    "                                  accuracy on files named FINGER_IMPRESSION.ext\n"
+    "  draw IMAGE -o OUT.png|.svg|.pdf [--skeleton] [--scale N]\n"
     "                                  the print with its minutiae drawn on it\n"
     "  synth DIR [--fingers N] [--impressions M] [--seed S] [--width W] [--height H]\n"
     "                                  synthetic prints as FINGER_IMPRESSION.bmp\n"
-    "  demo [--dir DIR]                synthesise a small database and evaluate it\n"
+    "  demo [--dir DIR] [--fingers N] [--impressions M] [--seed S]\n"
+    "                                  synthesise a small database and evaluate it\n"
+    "  convert IN OUT [--to iso|ansi|text|orvane] [--size WxH] [--dpi N] [--finger N]\n"
+    "                 [--impression N] a print or template as an ISO or ANSI record,\n"
+    "                                  text minutiae or a template of this library\n"
     "\n"
-    "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey). Images over\n"
-    "640 x 480 are refused; --crop takes their centre instead.\n"
+    "options for every command:\n"
+    "  --json       one JSON object on stdout (an error too: {\"error\": ...})\n"
+    "  --threads N  worker threads (default: one per core)\n"
+    "  --quiet      no progress bar, warnings or skipped-file notes on stderr\n"
+    "  --view N     the finger view of an ISO or ANSI record to read (from 0)\n"
+    "\n"
+    "Images: 8-bit BMP, PNG, JPEG, PGM, TIFF (colour becomes grey); a damaged or\n"
+    "cut-short file is an error. Images over 640 x 480 are refused unless cropped:\n"
+    "--crop auto extracts from the print's bounding box (found by ridge contrast)\n"
+    "and reports the window; --crop centre takes the middle 640 x 480.\n"
+    "Templates: this library's (.tpl), ISO and ANSI finger minutiae records and\n"
+    "text minutiae, wherever a template is taken; --view N picks a record's finger\n"
+    "view (from 0, default 0).\n"
     "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
 
 struct Command {
@@ -44,6 +73,8 @@ struct Command {
 const Command kCommands[] = {
     {"extract", runExtract}, {"match", runMatch}, {"quality", runQuality}, {"identify", runIdentify},
     {"eval", runEval},       {"draw", runDraw},   {"synth", runSynth},     {"demo", runDemo},
+    {"convert", runConvert},
+    {"enroll", runEnroll},   {"verify", runVerify}, {"gallery", runGallery},
 };
 
 int run(int argc, char** argv, std::string& commandName) {
@@ -73,6 +104,14 @@ int run(int argc, char** argv, std::string& commandName) {
                 throw UsageError("option --threads takes a whole number from 1 to 256");
             }
             g.threads = static_cast<int>(n);
+        } else if (arg == "--view" || arg.compare(0, 7, "--view=") == 0) {
+            const std::string value = arg == "--view" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(7);
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 254) {
+                throw UsageError("option --view takes a finger view number from 0 to 254");
+            }
+            g.recordView = static_cast<int>(n);
         } else {
             rest.push_back(arg);
         }
@@ -99,7 +138,20 @@ int run(int argc, char** argv, std::string& commandName) {
     for (const Command& c : kCommands) {
         if (commandName == c.name) return c.run(Args(rest.begin() + 1, rest.end()));
     }
-    throw UsageError("unknown command \"" + commandName + "\" (orvane --help lists them)");
+    throw UsageError("unknown command \"" + commandName + "\"");
+}
+
+// The one-line message on stderr and, with --json, the error as the
+// command's JSON object unless it already printed its own.
+int fail(const std::string& commandName, const std::string& message, int status) {
+    if (settings().json && !jsonEmitted()) {
+        emitJson("{" + (commandName.empty() ? std::string() : "\"command\":" + jsonString(commandName) + ",") +
+                 "\"error\":" + jsonString(message) + ",\"exitStatus\":" + std::to_string(status) + "}");
+    }
+    std::fflush(stdout);
+    const std::string where = commandName.empty() ? "" : commandName + ": ";
+    std::fprintf(stderr, "orvane: %s%s\n", where.c_str(), message.c_str());
+    return status;
 }
 
 }  // namespace
@@ -114,22 +166,13 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return status;
     } catch (const CliError& e) {
-        std::fflush(stdout);
-        const std::string where = commandName.empty() ? "" : commandName + ": ";
         const char* hint = e.exitStatus() == kExitUsage ? " (orvane --help shows the usage)" : "";
-        std::fprintf(stderr, "orvane: %s%s%s\n", where.c_str(), e.what(), hint);
-        return e.exitStatus();
+        return fail(commandName, e.what() + std::string(hint), e.exitStatus());
     } catch (const std::bad_alloc&) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: out of memory\n");
-        return kExitFailure;
+        return fail(commandName, "out of memory", kExitFailure);
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: %s\n", e.what());
-        return kExitFailure;
+        return fail(commandName, e.what(), kExitFailure);
     } catch (...) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "orvane: unexpected failure\n");
-        return kExitFailure;
+        return fail(commandName, "unexpected failure", kExitFailure);
     }
 }

@@ -1,12 +1,15 @@
 #include "plots.h"
 
+#include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "common.h"
@@ -21,9 +24,6 @@ bool g_textDrawn = false;
 using SurfacePtr = std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)>;
 using ContextPtr = std::unique_ptr<cairo_t, void (*)(cairo_t*)>;
 
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 struct Rgb {
     double r, g, b;
@@ -41,6 +41,28 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, do
     cairo_text_extents(cr, s.c_str(), &ext);
     cairo_move_to(cr, x - alignX * ext.x_advance, y);
     cairo_show_text(cr, s.c_str());
+}
+
+// Legends sit under the panels' axis labels, off the data.
+constexpr double kLegendTop = 62;
+
+void verticalText(cairo_t* cr, double x, double y, const std::string& s, double size) {
+    g_textDrawn = true;
+    cairo_save(cr);
+    cairo_move_to(cr, x, y);
+    cairo_rotate(cr, -M_PI / 2);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t ext;
+    cairo_text_extents(cr, s.c_str(), &ext);
+    cairo_rel_move_to(cr, -ext.x_advance / 2, 0);
+    cairo_show_text(cr, s.c_str());
+    cairo_restore(cr);
+}
+
+std::string powerOfTenPercent(int exponent) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g%%", 100 * std::pow(10.0, exponent));
+    return buf;
 }
 
 struct Box {
@@ -105,116 +127,117 @@ void histogramPanel(cairo_t* cr, const Box& b, const PlotSeries& s) {
     }
     text(cr, b.x + b.w / 2, b.y + b.h + 36, "match score (" + s.name + " search)", 13, 0.5);
     text(cr, b.x + b.w / 2, b.y - 10, "score distributions", 14, 0.5);
-    // legend
+    verticalText(cr, b.x - 50, b.y + b.h / 2, "share of comparisons per bin", 13);
+    // Legend below the panel, clear of the bars.
     const std::string gl = "genuine (" + std::to_string(s.genuine.size()) + ")";
     const std::string il = "impostor (" + std::to_string(s.impostor.size()) + ")";
+    const double ly = b.y + b.h + kLegendTop;
     setColour(cr, kGenuine, 0.6);
-    cairo_rectangle(cr, b.x + b.w - 150, b.y + 12, 14, 10);
+    cairo_rectangle(cr, b.x, ly - 10, 14, 10);
     cairo_fill(cr);
     setColour(cr, kImpostor, 0.6);
-    cairo_rectangle(cr, b.x + b.w - 150, b.y + 30, 14, 10);
+    cairo_rectangle(cr, b.x + b.w / 2, ly - 10, 14, 10);
     cairo_fill(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    text(cr, b.x + b.w - 130, b.y + 22, gl, 12);
-    text(cr, b.x + b.w - 130, b.y + 40, il, 12);
+    text(cr, b.x + 20, ly, gl, 12);
+    text(cr, b.x + b.w / 2 + 20, ly, il, 12);
+}
+
+// Lowest decade shown for a rate measured on count comparisons: the
+// smallest non-zero rate they can give is 1 / count.
+int lowestDecade(size_t count) {
+    const double smallest = count ? 1.0 / static_cast<double>(count) : 0.1;
+    return std::min(-1, static_cast<int>(std::floor(std::log10(smallest))));
 }
 
 void detPanel(cairo_t* cr, const Box& b, const std::vector<PlotSeries>& series) {
-    constexpr double kMinX = -4, kMinY = -3;  // log10 of the smallest FMR and FNMR shown
-    // Rates of 0 (and below the range) sit on a strip just inside the frame,
-    // so that a curve running along zero stays visible.
-    constexpr double kInset = 6;
-    auto px = [&](double fmr) {
-        if (fmr <= 0 || std::log10(fmr) < kMinX) return b.x + kInset / 2;
-        return b.x + kInset + (b.w - kInset) * (std::log10(fmr) - kMinX) / -kMinX;
-    };
-    auto py = [&](double fnmr) {
-        if (fnmr <= 0 || std::log10(fnmr) < kMinY) return b.y + b.h - kInset / 2;
-        return b.y + b.h - kInset - (b.h - kInset) * (std::log10(fnmr) - kMinY) / -kMinY;
-    };
+    size_t impostors = 0, genuines = 0;
+    for (const PlotSeries& s : series) {
+        impostors = std::max(impostors, s.impostor.size());
+        genuines = std::max(genuines, s.genuine.size());
+    }
+    // Log scales for both rates, down to what the comparisons can measure.
+    const int minX = lowestDecade(impostors), minY = lowestDecade(genuines);
+    auto px = [&](double fmr) { return b.x + b.w * (std::log10(fmr) - minX) / -minX; };
+    auto py = [&](double fnmr) { return b.y + b.h - b.h * (std::log10(fnmr) - minY) / -minY; };
     cairo_set_source_rgb(cr, 0.92, 0.92, 0.92);
     cairo_set_line_width(cr, 0.5);
-    for (double d = kMinX + 1; d < 0; d += 1) {
+    for (int d = minX + 1; d < 0; ++d) {
         cairo_move_to(cr, px(std::pow(10, d)), b.y);
         cairo_line_to(cr, px(std::pow(10, d)), b.y + b.h);
     }
-    for (double d = kMinY + 1; d < 0; d += 1) {
+    for (int d = minY + 1; d < 0; ++d) {
         cairo_move_to(cr, b.x, py(std::pow(10, d)));
         cairo_line_to(cr, b.x + b.w, py(std::pow(10, d)));
     }
     cairo_stroke(cr);
     // FMR = FNMR
+    cairo_save(cr);
+    cairo_rectangle(cr, b.x, b.y, b.w, b.h);
+    cairo_clip(cr);
     cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
     const double dashes[] = {4, 3};
     cairo_set_dash(cr, dashes, 2, 0);
-    cairo_move_to(cr, px(std::pow(10, kMinY)), py(std::pow(10, kMinY)));
+    const double low = std::pow(10, std::min(minX, minY));
+    cairo_move_to(cr, px(low), py(low));
     cairo_line_to(cr, px(1), py(1));
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
 
-    cairo_save(cr);
-    cairo_rectangle(cr, b.x, b.y, b.w, b.h);
-    cairo_clip(cr);
+    // Only measured points: a rate of 0 has no place on a log scale, so the
+    // curve ends where the comparisons run out instead of running to the edge.
     for (size_t i = 0; i < series.size(); ++i) {
         const std::vector<DetPoint> curve = detCurve(series[i].genuine, series[i].impostor);
         setColour(cr, kSeriesColours[i % 3]);
         cairo_set_line_width(cr, 2);
-        // Straight (linear-scale) segments between the operating points, the
-        // same interpolation the equal error rate uses; on log axes they bend.
-        for (size_t k = 0; k < curve.size(); ++k) {
-            const DetPoint& p = curve[k];
-            if (k == 0) {
-                cairo_move_to(cr, px(p.fmr), py(p.fnmr));
+        bool drawing = false;
+        for (const DetPoint& p : curve) {
+            if (p.fmr <= 0 || p.fnmr <= 0) {
+                drawing = false;
                 continue;
             }
-            const DetPoint& q = curve[k - 1];
-            constexpr int kPieces = 24;
-            for (int piece = 1; piece <= kPieces; ++piece) {
-                const double a = double(piece) / kPieces;
-                cairo_line_to(cr, px(q.fmr + a * (p.fmr - q.fmr)), py(q.fnmr + a * (p.fnmr - q.fnmr)));
+            if (drawing) {
+                cairo_line_to(cr, px(p.fmr), py(p.fnmr));
+            } else {
+                cairo_move_to(cr, px(p.fmr), py(p.fnmr));
+                drawing = true;
             }
         }
         cairo_stroke(cr);
+        for (const DetPoint& p : curve) {  // a dot per point shows where measurements are
+            if (p.fmr <= 0 || p.fnmr <= 0) continue;
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, px(p.fmr), py(p.fnmr), 1.8, 0, 2 * M_PI);
+        }
+        cairo_fill(cr);
     }
     cairo_restore(cr);
     frame(cr, b);
 
     cairo_set_source_rgb(cr, 0, 0, 0);
-    for (int d = static_cast<int>(kMinX); d <= 0; ++d) {
-        const std::string label = d == 0 ? "1" : "1e" + std::to_string(d);
-        text(cr, px(std::pow(10, d)), b.y + b.h + 16, label, 11, 0.5);
-    }
-    for (int d = static_cast<int>(kMinY); d <= 0; ++d) {
-        const std::string label = d == 0 ? "1" : "1e" + std::to_string(d);
-        text(cr, b.x - 6, py(std::pow(10, d)) + 4, label, 11, 1.0);
-    }
-    text(cr, b.x + b.w / 2, b.y + b.h + 36, "false match rate (FMR)", 13, 0.5);
+    for (int d = minX; d <= 0; ++d) text(cr, px(std::pow(10, d)), b.y + b.h + 16, powerOfTenPercent(d), 11, 0.5);
+    for (int d = minY; d <= 0; ++d) text(cr, b.x - 6, py(std::pow(10, d)) + 4, powerOfTenPercent(d), 11, 1.0);
+    text(cr, b.x + b.w / 2, b.y + b.h + 36, "false match rate (FMR, log scale)", 13, 0.5);
     text(cr, b.x + b.w / 2, b.y - 10, "DET curve", 14, 0.5);
-    cairo_save(cr);
-    cairo_move_to(cr, b.x - 48, b.y + b.h / 2);
-    cairo_rotate(cr, -M_PI / 2);
-    cairo_set_font_size(cr, 13);
-    cairo_text_extents_t ext;
-    cairo_text_extents(cr, "false non-match rate (FNMR)", &ext);
-    cairo_rel_move_to(cr, -ext.x_advance / 2, 0);
-    cairo_show_text(cr, "false non-match rate (FNMR)");
-    cairo_restore(cr);
+    verticalText(cr, b.x - 52, b.y + b.h / 2, "false non-match rate (FNMR, log scale)", 13);
     for (size_t i = 0; i < series.size(); ++i) {
         const ErrorRates r = computeErrorRates(series[i].genuine, series[i].impostor);
         char buf[96];
         std::snprintf(buf, sizeof buf, "%s search, EER %.2f%%", series[i].name.c_str(), r.eer * 100);
+        const double lx = b.x + b.w / 2 * static_cast<double>(i % 2), ly = b.y + b.h + kLegendTop + 18 * (i / 2);
         setColour(cr, kSeriesColours[i % 3]);
-        cairo_rectangle(cr, b.x + b.w - 190, b.y + 14 + 18 * i, 14, 4);
+        cairo_rectangle(cr, lx, ly - 6, 14, 4);
         cairo_fill(cr);
         cairo_set_source_rgb(cr, 0, 0, 0);
-        text(cr, b.x + b.w - 170, b.y + 20 + 18 * i, buf, 12);
+        text(cr, lx + 20, ly, buf, 12);
     }
 }
 
-void finishSurface(cairo_surface_t* surface, const std::string& path, bool svg) {
+void finishSurface(cairo_surface_t* surface, const std::string& path, PictureFormat format) {
     cairo_surface_flush(surface);
-    cairo_status_t status = svg ? cairo_surface_status(surface) : cairo_surface_write_to_png(surface, path.c_str());
-    if (svg && status == CAIRO_STATUS_SUCCESS) {
+    cairo_status_t status = format == PictureFormat::Png ? cairo_surface_write_to_png(surface, path.c_str())
+                                                         : cairo_surface_status(surface);
+    if (format != PictureFormat::Png && status == CAIRO_STATUS_SUCCESS) {
         cairo_surface_finish(surface);
         status = cairo_surface_status(surface);
     }
@@ -223,9 +246,13 @@ void finishSurface(cairo_surface_t* surface, const std::string& path, bool svg) 
     }
 }
 
-SurfacePtr makeSurface(const std::string& path, int width, int height, bool svg) {
-    cairo_surface_t* s = svg ? cairo_svg_surface_create(path.c_str(), width, height)
-                             : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+SurfacePtr makeSurface(const std::string& path, int width, int height, PictureFormat format) {
+    cairo_surface_t* s = nullptr;
+    switch (format) {
+        case PictureFormat::Png: s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height); break;
+        case PictureFormat::Svg: s = cairo_svg_surface_create(path.c_str(), width, height); break;
+        case PictureFormat::Pdf: s = cairo_pdf_surface_create(path.c_str(), width, height); break;
+    }
     SurfacePtr surface(s, cairo_surface_destroy);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         throw CliError(path + ": cannot write picture (" + cairo_status_to_string(cairo_surface_status(s)) + ")");
@@ -235,6 +262,14 @@ SurfacePtr makeSurface(const std::string& path, int width, int height, bool svg)
 
 }  // namespace
 
+PictureFormat checkPictureFormat(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".png") return PictureFormat::Png;
+    if (ext == ".svg") return PictureFormat::Svg;
+    if (ext == ".pdf") return PictureFormat::Pdf;
+    throw UsageError(path + ": pictures are written as PNG, SVG or PDF; name the file .png, .svg or .pdf");
+}
 void releasePictureLibraries() {
     if (!g_textDrawn) return;
     // Font caches live until the process ends; leak checkers want them freed.
@@ -245,9 +280,9 @@ void releasePictureLibraries() {
 
 void drawEvaluationPlot(const std::string& path, const std::string& title, const std::vector<PlotSeries>& series) {
     if (series.empty()) return;
-    const bool svg = endsWith(path, ".svg");
-    constexpr int kWidth = 1100, kHeight = 500;
-    SurfacePtr surface = makeSurface(path, kWidth, kHeight, svg);
+    const PictureFormat format = checkPictureFormat(path);
+    constexpr int kWidth = 1100, kHeight = 560;
+    SurfacePtr surface = makeSurface(path, kWidth, kHeight, format);
     ContextPtr cr(cairo_create(surface.get()), cairo_destroy);
     cairo_select_font_face(cr.get(), "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_source_rgb(cr.get(), 1, 1, 1);
@@ -257,17 +292,17 @@ void drawEvaluationPlot(const std::string& path, const std::string& title, const
     histogramPanel(cr.get(), {70, 70, 440, 360}, series[0]);
     detPanel(cr.get(), {630, 70, 440, 360}, series);
     cr.reset();
-    finishSurface(surface.get(), path, svg);
+    finishSurface(surface.get(), path, format);
 }
 
 void drawMinutiaePicture(const std::string& path, const GreyImage& print, const GreyImage* skeleton,
                          const MinutiaSet& set, int scale) {
-    const bool svg = endsWith(path, ".svg");
+    const PictureFormat format = checkPictureFormat(path);
     const int panels = skeleton ? 2 : 1;
     const int gap = skeleton ? 8 : 0;
     const int w = print.width * scale * panels + gap;
     const int h = print.height * scale;
-    SurfacePtr surface = makeSurface(path, w, h, svg);
+    SurfacePtr surface = makeSurface(path, w, h, format);
     ContextPtr cr(cairo_create(surface.get()), cairo_destroy);
     cairo_set_source_rgb(cr.get(), 1, 1, 1);
     cairo_paint(cr.get());
@@ -324,7 +359,7 @@ void drawMinutiaePicture(const std::string& path, const GreyImage& print, const 
         marks(offset, skeleton->height);
     }
     cr.reset();
-    finishSurface(surface.get(), path, svg);
+    finishSurface(surface.get(), path, format);
 }
 
 }  // namespace orvane::cli

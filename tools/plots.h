@@ -16,8 +16,13 @@ struct PlotSeries {
     std::vector<int32_t> impostor;
 };
 
+// The picture formats written, chosen by the file's extension (.png, .svg,
+// .pdf, in any case); any other name is refused with UsageError.
+enum class PictureFormat { Png, Svg, Pdf };
+PictureFormat checkPictureFormat(const std::string& path);
+
 // Score distributions (of the first series) and DET curves (of all series)
-// side by side. PNG, or SVG when path ends in ".svg". Throws CliError.
+// side by side, in the format of the path's extension. Throws CliError.
 void drawEvaluationPlot(const std::string& path, const std::string& title, const std::vector<PlotSeries>& series);
 
 // The print with its minutiae (endings as circles, bifurcations as squares,

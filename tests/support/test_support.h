@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/posix_compat.h"
 #include "workspace/workspace.h"
 
 namespace orvane::test {

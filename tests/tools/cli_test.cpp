@@ -3,11 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <tiffio.h>
+#include <stb_image_write.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -258,9 +261,13 @@ TEST_F(OrvaneCli, OversizedImagesAreRefusedOrCentreCropped) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(contains(refused.err, "700 x 440")) << refused.err;
     EXPECT_TRUE(contains(refused.err, "--crop")) << refused.err;
-    const CliRun cropped = orvane({"extract", dir + "/big.pgm", "--crop", "-o", dir + "/big.tpl"});
-    EXPECT_EQ(cropped.status, 0) << cropped.err;
-    EXPECT_GT(readFile(dir + "/big.tpl").size(), 4u);
+    for (const char* mode : {"centre", "auto"}) {
+        const CliRun cropped = orvane({"extract", dir + "/big.pgm", "--crop", mode, "-o", dir + "/big.tpl"});
+        EXPECT_EQ(cropped.status, 0) << mode << ": " << cropped.err;
+        EXPECT_TRUE(contains(cropped.out, "window ")) << cropped.out;
+        EXPECT_GT(readFile(dir + "/big.tpl").size(), 4u);
+    }
+    EXPECT_EQ(orvane({"extract", dir + "/big.pgm", "--crop", "middle"}).status, 2);
 }
 
 TEST_F(OrvaneCli, ExtractWritesTheStageImagesToTheDebugFolder) {
@@ -338,7 +345,7 @@ TEST_F(OrvaneCli, EvalReportsBothProtocolsAndDrawsThePicture) {
     EXPECT_TRUE(contains(r.out, "9 genuine, 3 impostor")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nfull ")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nquick ")) << r.out;
-    EXPECT_EQ(pngSize(plot), std::make_pair(1100u, 500u));
+    EXPECT_EQ(pngSize(plot), std::make_pair(1100u, 560u));
 
     const CliRun all = orvane({"--json", "eval", *db_, "--all-impostors"});
     ASSERT_EQ(all.status, 0) << all.err;
@@ -392,6 +399,11 @@ TEST_F(OrvaneCli, BadInputGivesOneLineAndAnExitStatus) {
     damaged = readFile(dir + "/good.tpl");
     damaged.back() ^= 0x5a;
     writeFile(dir + "/bad.tpl", damaged);
+    std::vector<uint8_t> longer = readFile(dir + "/good.tpl");
+    longer.resize(longer.size() + 10 * 1000 * 1000, 0);  // a template and 10 MB of zeros
+    writeFile(dir + "/long.tpl", longer);
+    std::vector<uint8_t> loaded(ORVANE_MAX_TEMPLATE_BYTES);
+    EXPECT_EQ(LoadFeature((dir + "/long.tpl").c_str(), loaded.data()), 0);  // the export reads its template
     std::vector<uint8_t> blank(100 * 100, 255);
     ASSERT_EQ(SaveFinger((dir + "/blank.bmp").c_str(), blank.data(), 100, 100), 0);
     fs::create_directories(dir + "/empty");
@@ -407,8 +419,9 @@ TEST_F(OrvaneCli, BadInputGivesOneLineAndAnExitStatus) {
         {{"extract"}, 2, "needs at least one image"},
         {{"extract", dir + "/missing.bmp"}, 1, "missing.bmp: no such file"},
         {{"extract", dir + "/notes.txt"}, 1, "notes.txt: not an image"},
-        {{"extract", dir + "/cut.png"}, 1, "cut.png: unreadable image"},
-        {{"extract", dir + "/blank.bmp"}, 1, "10400"},
+        {{"extract", dir + "/cut.png"}, 1, "cut.png: damaged"},
+        {{"extract", dir + "/blank.bmp"}, 1, "10400: extraction failed: too little print"},
+        {{"match", dir + "/good.tpl", dir + "/long.tpl"}, 1, "holds a template of"},
         {{"extract", print(1, 1), "--bogus"}, 2, "unknown option --bogus"},
         {{"extract", print(1, 1), "-o", dir + "/no/such/folder/x.tpl"}, 1, "cannot write template"},
         {{"match", print(1, 1)}, 2, "needs two prints or templates"},
@@ -435,6 +448,252 @@ TEST_F(OrvaneCli, BadInputGivesOneLineAndAnExitStatus) {
             EXPECT_EQ(r.err.rfind("orvane: ", 0), 0u) << joined << "\n" << r.err;
         }
     }
+}
+
+std::vector<uint8_t> firstBytes(const std::string& path, size_t share_num, size_t share_den) {
+    std::vector<uint8_t> b = readFile(path);
+    b.resize(b.size() * share_num / share_den);
+    return b;
+}
+
+TEST_F(OrvaneCli, DamagedImagesAreErrorsNeverFilledIn) {
+    const std::string dir = tempDir();
+    const Grey g = loadFinger(print(1, 1));
+    const std::vector<uint8_t> rows = topDown(g);
+    ASSERT_NE(stbi_write_bmp((dir + "/colour.bmp").c_str(), g.width, g.height, 1, rows.data()), 0);  // 24-bit
+    ASSERT_NE(stbi_write_png((dir + "/p.png").c_str(), g.width, g.height, 1, rows.data(), g.width), 0);
+    ASSERT_NE(stbi_write_jpg((dir + "/j.jpg").c_str(), g.width, g.height, 1, rows.data(), 95), 0);
+    writeTiff(dir + "/t.tif", g);
+    writePnm(dir + "/g.pgm", g, false);
+    fs::copy_file(print(1, 1), dir + "/grey.bmp");
+    // Each is whole first, then cut: the whole file extracts, the cut one is
+    // refused as damaged (a lenient decoder would fill the rows with zeros).
+    struct Case {
+        const char* name;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"grey.bmp", "cut short"}, {"colour.bmp", "cut short"}, {"p.png", "cut short"},
+        {"j.jpg", "cut short"},    {"g.pgm", "cut short"},      {"t.tif", "damaged"},
+    };
+    for (const Case& c : cases) {
+        const std::string whole = dir + "/" + c.name, cut = dir + "/cut_" + c.name;
+        EXPECT_EQ(orvane({"extract", whole}).status, 0) << c.name;
+        writeFile(cut, firstBytes(whole, 1, 2));
+        const CliRun r = orvane({"extract", cut});
+        EXPECT_EQ(r.status, 1) << c.name << ": " << r.out;
+        EXPECT_TRUE(contains(r.err, "damaged")) << r.err;
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+        EXPECT_FALSE(contains(r.err, "10400")) << r.err;
+    }
+    // Only the headers of a bitmap.
+    std::vector<uint8_t> header = readFile(print(1, 1));
+    header.resize(500);
+    writeFile(dir + "/header.bmp", header);
+    const CliRun r = orvane({"extract", dir + "/header.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "header.bmp: damaged image, file cut short")) << r.err;
+}
+
+TEST_F(OrvaneCli, TopDownBitmapGivesTheTemplateOfItsBottomUpTwin) {
+    std::vector<uint8_t> bmp = readFile(print(2, 2));
+    const Grey g = loadFinger(print(2, 2));
+    const size_t stride = (static_cast<size_t>(g.width) + 3) / 4 * 4;
+    std::vector<uint8_t> flipped(bmp.begin(), bmp.begin() + 1078);
+    for (int32_t y = g.height - 1; y >= 0; --y) {
+        const auto row = bmp.begin() + 1078 + static_cast<std::ptrdiff_t>(y * stride);
+        flipped.insert(flipped.end(), row, row + static_cast<std::ptrdiff_t>(stride));
+    }
+    const int32_t negative = -g.height;
+    std::memcpy(&flipped[22], &negative, 4);
+    const std::string dir = tempDir();
+    writeFile(dir + "/top_down.bmp", flipped);
+    int32_t w = 0, h = 0;
+    EXPECT_NE(LoadFinger((dir + "/top_down.bmp").c_str(), nullptr, &w, &h), 0);  // the export keeps refusing it
+    const CliRun r = orvane({"extract", dir + "/top_down.bmp", "-o", dir + "/t.tpl"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int32_t code = -1;
+    EXPECT_EQ(readFile(dir + "/t.tpl"), extractEx(print(2, 2), &code));
+}
+
+TEST_F(OrvaneCli, PicturesAreWrittenInTheFormatTheirNameSays) {
+    const std::string dir = tempDir();
+    const std::vector<std::pair<std::string, std::string>> written = {
+        {"m.png", "\x89PNG"}, {"m.svg", "<?xml"}, {"m.PDF", "%PDF"}};
+    for (const auto& [name, magic] : written) {
+        const CliRun r = orvane({"draw", print(1, 1), "-o", dir + "/" + name});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::vector<uint8_t> b = readFile(dir + "/" + name);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), magic.size()))), magic)
+            << name;
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"draw", print(1, 1), "-o", dir + "/m.bmp"},
+          std::vector<std::string>{"draw", print(1, 1), "-o", dir + "/m.jpg"},
+          std::vector<std::string>{"draw", print(1, 1), "-o", dir + "/noext"},
+          std::vector<std::string>{"eval", *db_, "--plot", dir + "/e.jpg"}}) {
+        const CliRun r = orvane(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(contains(r.err, "PNG, SVG or PDF")) << r.err;
+        EXPECT_FALSE(fs::exists(args.back())) << args.back();
+    }
+}
+
+TEST_F(OrvaneCli, EvalGivesCompetitionFiguresOnlyWhereTheImpostorsSupportThem) {
+    const std::string csv = tempDir() + "/scores.csv";
+    const CliRun r = orvane({"eval", *db_, "--scores", csv});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* part : {"EER", "(interval)", "FMR100", "FMR1000", "ZeroFMR", "FTE", "score thresholds",
+                             "n/a: 3 impostor comparisons", "--all-impostors"}) {
+        EXPECT_TRUE(contains(r.out, part)) << part << "\n" << r.out;
+    }
+    // Every comparison, both searches, with scores the exports give.
+    const std::vector<uint8_t> bytes = readFile(csv);
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "probe,gallery,comparison,full_score,quick_score,note");
+    int genuine = 0, impostor = 0;
+    bool checkedOne = false;
+    while (std::getline(lines, line)) {
+        genuine += contains(line, ",genuine,");
+        impostor += contains(line, ",impostor,");
+        if (!checkedOne) {
+            EXPECT_EQ(line.rfind(print(1, 1) + "," + print(1, 2) + ",genuine,", 0), 0u) << line;
+            int32_t code = -1;
+            const std::vector<uint8_t> a = extractEx(print(1, 1), &code), b = extractEx(print(1, 2), &code);
+            int32_t full = -1, quick = -1;
+            ASSERT_EQ(VerifyMatch(a.data(), b.data(), &full, 0), 0);
+            ASSERT_EQ(VerifyMatch(a.data(), b.data(), &quick, 1), 0);
+            EXPECT_TRUE(contains(line, ",genuine," + std::to_string(full) + "," + std::to_string(quick) + ",")) << line;
+            checkedOne = true;
+        }
+    }
+    EXPECT_EQ(genuine, 9);
+    EXPECT_EQ(impostor, 3);
+
+    const CliRun json = orvane({"--json", "eval", *db_});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_TRUE(contains(json.out, "\"eerLow\":")) << json.out;
+    EXPECT_TRUE(contains(json.out, "\"fmr100\":null")) << json.out;  // 3 impostors cannot measure 1%
+    EXPECT_TRUE(contains(json.out, "\"zeroFmr\":{\"fnmr\":")) << json.out;
+
+    // One finger: no impostors, so no impostor figures at all.
+    const std::string one = tempDir();
+    for (int i = 1; i <= 2; ++i) fs::copy_file(print(1, i), one + "/a_" + std::to_string(i) + ".bmp");
+    const CliRun single = orvane({"eval", one});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_TRUE(contains(single.out, ": 1 finger, 2 images")) << single.out;
+    EXPECT_TRUE(contains(single.out, "no error rates")) << single.out;
+    EXPECT_FALSE(contains(single.out, "impostor mean")) << single.out;
+}
+
+TEST_F(OrvaneCli, CropAutoExtractsFromThePrintsWindowOnALargeBackground) {
+    const Grey print11 = loadFinger(print(1, 1));
+    Grey big;
+    big.width = 640;
+    big.height = 480;
+    std::mt19937 random(3);
+    big.pixels.resize(640 * 480);
+    for (uint8_t& p : big.pixels) p = static_cast<uint8_t>(170 + random() % 60);  // a mottled background
+    const int left = 280, top = 50;
+    const int firstRow = big.height - top - print11.height;  // rows are stored bottom first
+    for (int y = 0; y < print11.height; ++y) {
+        std::copy_n(&print11.pixels[static_cast<size_t>(y) * print11.width], print11.width,
+                    &big.pixels[static_cast<size_t>(firstRow + y) * big.width + left]);
+    }
+    const std::string dir = tempDir();
+    writePnm(dir + "/big.pgm", big, false);
+    const CliRun r = orvane({"--json", "extract", dir + "/big.pgm", "--crop", "auto"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int wl = -1, wt = -1, ww = -1, wh = -1;
+    const size_t at = r.out.find("\"window\":");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at, "\"window\":{\"left\":%d,\"top\":%d,\"width\":%d,\"height\":%d", &wl, &wt,
+                          &ww, &wh),
+              4)
+        << r.out;
+    // Inside the pasted frame (plus the margin), and holding most of it.
+    constexpr int kSlack = 32;
+    EXPECT_GE(wl, left - kSlack);
+    EXPECT_GE(wt, top - kSlack);
+    EXPECT_LE(wl + ww, left + print11.width + kSlack);
+    EXPECT_LE(wt + wh, top + print11.height + kSlack);
+    EXPECT_GE(ww, print11.width / 2);
+    EXPECT_GE(wh, print11.height / 2);
+}
+
+TEST_F(OrvaneCli, JsonIsOneObjectPerCommandErrorsIncluded) {
+    const std::string dir = tempDir();
+    std::vector<uint8_t> blank(100 * 100, 255);
+    ASSERT_EQ(SaveFinger((dir + "/blank.bmp").c_str(), blank.data(), 100, 100), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string part;
+    };
+    const std::vector<Case> cases = {
+        {{"extract", print(1, 1)}, 0, "\"command\":\"extract\",\"images\":[{\"image\":"},
+        {{"extract", print(1, 1), dir + "/blank.bmp"}, 1, "\"failed\":1"},
+        {{"quality", print(1, 1), print(1, 2)}, 0, "\"command\":\"quality\",\"images\":[{"},
+        {{"match", print(1, 1), print(1, 2)}, 0, "\"probe\":"},
+        {{"identify", print(1, 2), *db_, "--top", "2"}, 0, "\"results\":[{"},
+        {{"draw", print(1, 1), "-o", dir + "/d.png"}, 0, "\"command\":\"draw\""},
+        {{"synth", dir + "/s", "--fingers", "1", "--impressions", "1"}, 0, "\"command\":\"synth\""},
+        {{"extract", dir + "/nothing.bmp"}, 1, "{\"command\":\"extract\",\"error\":"},
+        {{"frobnicate"}, 2, "\"error\":\"unknown command"},
+        {{"match", print(1, 1)}, 2, "\"exitStatus\":2"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliRun r = orvane(args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        EXPECT_EQ(r.out.front(), '{') << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n") << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_TRUE(contains(r.out, c.part)) << c.part << "\n" << r.out;
+        if (c.status != 0) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
+}
+
+TEST_F(OrvaneCli, MessagesSayEachThingOnce) {
+    const std::string dir = tempDir();
+    std::vector<uint8_t> blank(100 * 100, 255);
+    ASSERT_EQ(SaveFinger((dir + "/blank.bmp").c_str(), blank.data(), 100, 100), 0);
+    const CliRun batch = orvane({"extract", print(1, 1), dir + "/blank.bmp"});
+    EXPECT_EQ(batch.status, 1);
+    const size_t at = batch.out.find(dir + "/blank.bmp");
+    ASSERT_NE(at, std::string::npos) << batch.out;
+    const std::string line = batch.out.substr(at, batch.out.find('\n', at) - at);
+    EXPECT_EQ(line.find(dir + "/blank.bmp", 1), std::string::npos) << line;
+
+    const CliRun unknown = orvane({"frobnicate"});
+    size_t hints = 0;
+    for (size_t p = unknown.err.find("orvane --help"); p != std::string::npos; p = unknown.err.find("orvane --help", p + 1)) ++hints;
+    EXPECT_EQ(hints, 1u) << unknown.err;
+
+    const CliRun help = orvane({"--help"});
+    for (const char* part : {"--quiet", "demo [--dir DIR] [--fingers N]", "match PROBE REFERENCE", "--crop auto",
+                             "--scores FILE.csv"}) {
+        EXPECT_TRUE(contains(help.out, part)) << part;
+    }
+}
+
+TEST_F(OrvaneCliBasics, NoiseIsFlaggedRatherThanPassedOffAsAPrint) {
+    std::mt19937 random(11);
+    std::vector<uint8_t> noise(256 * 364);
+    for (uint8_t& p : noise) p = static_cast<uint8_t>(random());
+    const std::string path = tempDir() + "/noise.bmp";
+    ASSERT_EQ(SaveFinger(path.c_str(), noise.data(), 256, 364), 0);
+    const CliRun r = orvane({"quality", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "quality 100")) << r.out;  // the frame is covered: quality cannot tell
+    EXPECT_TRUE(contains(r.err, "warning")) << r.err;
+    EXPECT_TRUE(contains(r.err, "implausibly many") || contains(r.err, "too many minutia candidates")) << r.err;
+    EXPECT_EQ(orvane({"--quiet", "quality", path}).err, "");
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+// Hostile gallery rows, as another tool could write them: the input becomes
+// the column values (of any SQLite type) of one row beside a sound one, and
+// the gallery lists, loads, identifies and verifies over them.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "gallery/gallery.h"
+#include "support/synthetic_gallery.h"
+
+namespace {
+
+using orvane::gallery::Gallery;
+
+const std::vector<uint8_t>& soundTemplate() {
+    static const std::vector<uint8_t> t = orvane::synthetic::syntheticGallery(1, 1)[0].featureTemplate;
+    return t;
+}
+
+// A gallery with two sound rows, made once per process.
+const std::string& galleryPath() {
+    static const std::string path = [] {
+        const std::string p = fuzzFilePath() + ".gallery";
+        std::remove(p.c_str());
+        Gallery g(p);
+        orvane::gallery::NewPrint print;
+        print.info.subject = "s";
+        print.featureTemplate = soundTemplate();
+        g.enrol({print, print});
+        return p;
+    }();
+    return path;
+}
+
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    uint8_t byte() { return size ? (--size, *data++) : 0; }
+    int64_t integer() {
+        uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) v = v << 8 | byte();
+        return static_cast<int64_t>(v);
+    }
+};
+
+// Binds bytes as text, blob, an integer or NULL, as the kind says.
+void bindAs(sqlite3_stmt* s, int index, uint8_t kind, const uint8_t* bytes, size_t size, int64_t number) {
+    switch (kind % 4) {
+        case 0: sqlite3_bind_text(s, index, reinterpret_cast<const char*>(bytes), int(size), SQLITE_TRANSIENT); break;
+        case 1: sqlite3_bind_blob(s, index, size ? bytes : reinterpret_cast<const uint8_t*>(""), int(size), SQLITE_TRANSIENT); break;
+        case 2: sqlite3_bind_int64(s, index, number); break;
+        default: sqlite3_bind_null(s, index); break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string& path = galleryPath();
+    Reader in{data, size};
+    const uint8_t kinds = in.byte();    // column types: subject, template, finger
+    const uint8_t numbers = in.byte();  // which integer columns hold text instead
+    const uint8_t split = in.byte();
+    int64_t values[5];
+    for (int64_t& v : values) v = in.integer();
+    const size_t subjectBytes = in.size * split / 256;
+    const uint8_t* subject = in.data;
+    const uint8_t* featureTemplate = in.data + subjectBytes;
+    const size_t templateBytes = in.size - subjectBytes;
+
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return 0;
+    // No flush to disk per input: durability is not what is tested here.
+    sqlite3_exec(db, "PRAGMA ignore_check_constraints = ON; PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db,
+                       "UPDATE prints SET subject = ?1, template = ?2, finger = ?3, impression = ?4,"
+                       " minutiae = ?5, quality = ?6, enrolled_at = ?7 WHERE id = 1",
+                       -1, &s, nullptr);
+    bindAs(s, 1, kinds, subject, subjectBytes, values[0]);
+    bindAs(s, 2, kinds >> 2 ^ 1, featureTemplate, templateBytes, values[1]);
+    for (int c = 0; c < 5; ++c) {
+        const std::string text = std::to_string(values[c]) + "x";
+        if (numbers >> c & 1) {
+            sqlite3_bind_text(s, 3 + c, text.c_str(), -1, SQLITE_TRANSIENT);
+        } else {
+            sqlite3_bind_int64(s, 3 + c, values[c]);
+        }
+    }
+    sqlite3_step(s);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+
+    try {
+        Gallery g(path, orvane::gallery::OpenMode::ReadOnly);
+        g.list({"", true, 0});
+        g.stats();
+        orvane::gallery::Entry e;
+        g.entry(1, e);
+        const std::vector<uint8_t>& probe = soundTemplate();
+        orvane::gallery::IdentifyOptions oneThread;
+        oneThread.threads = 1;
+        g.identify(probe.data(), probe.size(), oneThread);
+        g.verify(probe.data(), probe.size(), "s", 1);
+        g.verify(probe.data(), probe.size(), std::string(reinterpret_cast<const char*>(subject), subjectBytes), 1);
+    } catch (const orvane::gallery::GalleryError&) {
+        // A refusal of the whole file is an answer too; crashes are not.
+    }
+    return 0;
+}

@@ -1,0 +1,104 @@
+// The anchor pair bounds of the search engine against the plain transcription:
+// for every anchor the pairs the transcription forms (align the probe, pair it)
+// never exceed the bound, on realistic, dense, rim and off-frame sets.
+#include "search/anchor_bounds.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "match/reference_matcher.h"
+#include "match/synthetic_sets.h"
+#include "workspace/numeric.h"
+
+namespace orvane {
+namespace {
+
+using namespace match_internal;
+
+// The largest pair count of any anchor beyond its bound (0 or less: the
+// bounds hold), over both search modes.
+int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
+    PreparedProbe prepared;
+    prepareProbe(probe, prepared);
+    search::AnchorBounds bounds;
+    bounds.prepare(prepared);
+    auto ref = std::make_unique<PreparedReference>();
+    prepareReference(reference, *ref);
+    std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
+    bounds.anchorBounds(*ref, rows.data());
+    int32_t worst = -1000;
+    MinutiaSet aligned;
+    for (int32_t r = 0; r < reference.count; ++r) {
+        for (int32_t p = 0; p < probe.count; ++p) {
+            const Minutia& a = probe.minutiae[p];
+            const Minutia& b = reference.minutiae[r];
+            reference::alignSet(probe, aligned, a, turnAngle(a.direction, b.direction), b.x - a.x, b.y - a.y);
+            for (int32_t mode : {kFullSearch, kQuickSearch}) {
+                int32_t pairs = 0;
+                reference::scoreSet(aligned, reference, mode, pairs);
+                worst = std::max(worst, pairs - rows[static_cast<size_t>(r) * kAnchorBoundRow + p]);
+            }
+        }
+    }
+    return worst;
+}
+
+TEST(AnchorBounds, NeverBelowThePairsOfTheTranscription) {
+    std::mt19937 rng(8128);
+    using synthetic::uniform;
+    for (int trial = 0; trial < 60; ++trial) {
+        // Realistic genuine pairs (many pairs per anchor), dense clusters
+        // (several candidates per minutia), sets at the frame's corner (aligned
+        // coordinates below 0, rounded up to 1.5 off) and whole-range sets.
+        MinutiaSet probe, reference;
+        switch (trial % 4) {
+            case 0: {
+                const synthetic::Finger f = synthetic::makeFinger(rng, uniform(rng, 20, 60));
+                probe = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+                reference = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+                break;
+            }
+            case 1:
+                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+                break;
+            case 2:
+                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                break;
+            default:
+                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
+                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
+        }
+        ASSERT_LE(worstExcess(probe, reference), 0) << "trial " << trial;
+    }
+}
+
+// A second minutia at every offset around the rim of the pairing distance,
+// turned by every direction step: the bound still counts it where it pairs.
+TEST(AnchorBounds, HoldAtTheRimOfThePairingDistance) {
+    for (int32_t turn = 0; turn < 360; turn += 7) {
+        for (int32_t dy = -10; dy <= 10; dy += 2) {
+            for (int32_t dx = -10; dx <= 10; ++dx) {
+                MinutiaSet probe{}, reference{};
+                probe.count = reference.count = 2;
+                probe.minutiae[0] = Minutia{5, 3, 10, {255, 255, 255}, 1};
+                probe.minutiae[1] = Minutia{45, 63, 200, {255, 255, 255}, 2};
+                reference.minutiae[0] = Minutia{500, 400, normalDirection(10 + turn), {255, 255, 255}, 1};
+                // Where the second probe minutia lands under the first anchor.
+                MinutiaSet aligned;
+                reference::alignSet(probe, aligned, probe.minutiae[0], turn, 495, 397);
+                reference.minutiae[1] = aligned.minutiae[1];
+                reference.minutiae[1].x += dx;
+                reference.minutiae[1].y += dy;
+                reference.minutiae[1].direction = normalDirection(aligned.minutiae[1].direction + dx % 10);
+                ASSERT_LE(worstExcess(probe, reference), 0) << turn << " " << dx << "," << dy;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orvane
