@@ -8,7 +8,9 @@
 #include <string>
 
 inline const std::string& fuzzFilePath() {
-    static const std::string path = "/tmp/orvane-fuzz-" + std::to_string(getpid()) + ".bin";
+    // In memory where the system offers it: one file is written per input.
+    static const std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    static const std::string path = folder + "/orvane-fuzz-" + std::to_string(getpid()) + ".bin";
     return path;
 }
 

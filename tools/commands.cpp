@@ -19,6 +19,7 @@
 #include "interface/extraction.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "safe_write.h"
 #include "synth.h"
 
 namespace fs = std::filesystem;
@@ -324,7 +325,10 @@ int runDraw(const Args& args) {
     MinutiaSet set{};
     if (unpackTemplate(o.featureTemplate.data(), &set) != 0) throw CliError(input + ": template damaged");
     const bool withSkeleton = opt.flag("--skeleton") && grabber.skeleton.width == image.width;
-    drawMinutiaePicture(output, image, withSkeleton ? &grabber.skeleton : nullptr, set, scale);
+    writeFileSafely(output, [&](const std::string& file) {
+        drawMinutiaePicture(file, image, withSkeleton ? &grabber.skeleton : nullptr, set, scale);
+        return true;
+    });
     int endings = 0;
     for (int32_t i = 0; i < set.count; ++i) endings += set.minutiae[i].kind == kEnding ? 1 : 0;
     if (json()) {

@@ -13,6 +13,7 @@
 #include "image_input.h"
 #include "match/matcher.h"
 #include "plots.h"
+#include "safe_write.h"
 
 namespace fs = std::filesystem;
 
@@ -229,7 +230,10 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     if (!options.plotPath.empty()) {
         std::vector<PlotSeries> series;
         for (const ModeResult& m : report.modes) series.push_back({m.name, m.genuine, m.impostor});
-        drawEvaluationPlot(options.plotPath, "orvane eval: " + fs::path(folder).filename().string(), series);
+        writeFileSafely(options.plotPath, [&](const std::string& file) {
+            drawEvaluationPlot(file, "orvane eval: " + fs::path(folder).filename().string(), series);
+            return true;
+        });
     }
     return report;
 }

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "common.h"
+#include "image_limits.h"
+#include "safe_write.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
 #include "formats/minutia.h"
@@ -22,8 +24,6 @@ namespace fs = std::filesystem;
 namespace orvane::cli {
 
 namespace {
-
-constexpr int64_t kMaxSourcePixels = 64LL * 1024 * 1024;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -42,19 +42,11 @@ void flipRows(GreyImage& image) {
     }
 }
 
-void checkSourceSize(const std::string& path, int64_t width, int64_t height) {
-    if (width < 1 || height < 1) throw CliError(path + ": image has no pixels");
-    if (width * height > kMaxSourcePixels) {
-        throw CliError(path + ": image of " + std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels is far too large");
-    }
-}
-
 // Library bitmaps: 8-bit with a 256-colour palette, read as the exports do.
 bool loadLibraryBitmap(const std::string& path, GreyImage& image) {
     int32_t width = 0, height = 0;
     if (readBitmap(path.c_str(), nullptr, &width, &height) != 0) return false;
-    checkSourceSize(path, width, height);
+    checkImageSize(path, width, height);
     image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     int32_t w2 = 0, h2 = 0;
     if (readBitmap(path.c_str(), image.pixels.data(), &w2, &h2) != 0 || w2 != width || h2 != height) return false;
@@ -73,7 +65,7 @@ GreyImage loadWithStb(const std::string& path) {
         const char* why = stbi_failure_reason();
         throw CliError(path + ": unreadable image (" + (why ? why : "unknown format") + ")");
     }
-    checkSourceSize(path, w, h);
+    checkImageSize(path, w, h);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(data, length, &w, &h, &channels, 1),
                                                      stbi_image_free);
     if (!pixels) {
@@ -98,7 +90,7 @@ GreyImage loadWithTiff(const std::string& path) {
     uint32_t w = 0, h = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
-    checkSourceSize(path, w, h);
+    checkImageSize(path, w, h);
     std::vector<uint32_t> rgba(static_cast<size_t>(w) * h);
     // Bottom row first, which is the library's row order.
     if (!TIFFReadRGBAImageOriented(tif.get(), w, h, rgba.data(), ORIENTATION_BOTLEFT, 0)) {
@@ -214,15 +206,21 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
 }
 
 void saveTemplate(const std::string& path, const std::vector<uint8_t>& featureTemplate) {
-    if (featureTemplate.size() < 4 || saveTemplateFile(path.c_str(), featureTemplate.data()) != 0) {
-        throw CliError(path + ": cannot write template (10900: " + resultCodeText(10900) + ")");
-    }
+    writeFileSafely(path, [&](const std::string& file) {
+        if (featureTemplate.size() < 4 || saveTemplateFile(file.c_str(), featureTemplate.data()) != 0) {
+            throw CliError(path + ": cannot write template (10900: " + resultCodeText(10900) + ")");
+        }
+        return true;
+    });
 }
 
 void saveGreyBitmap(const std::string& path, const GreyImage& image) {
-    if (writeBitmap(image.pixels.data(), image.width, image.height, path.c_str()) != 0) {
-        throw CliError(path + ": cannot write bitmap (10200: " + resultCodeText(10200) + ")");
-    }
+    writeFileSafely(path, [&](const std::string& file) {
+        if (writeBitmap(image.pixels.data(), image.width, image.height, file.c_str()) != 0) {
+            throw CliError(path + ": cannot write bitmap (10200: " + resultCodeText(10200) + ")");
+        }
+        return true;
+    });
 }
 
 std::vector<std::string> listFiles(const std::string& folder, bool imagesOnly) {
