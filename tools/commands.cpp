@@ -15,11 +15,11 @@
 #include "evaluation.h"
 #include "formats/feature_template.h"
 #include "image_input.h"
-#include "interface/diagnostics.h"
 #include "interface/extraction.h"
 #include "match/matcher.h"
 #include "plots.h"
 #include "safe_write.h"
+#include "stage_files.h"
 #include "synth.h"
 
 namespace fs = std::filesystem;
@@ -82,12 +82,13 @@ int runExtract(const Args& args) {
     std::vector<ExtractionOutcome> outcomes;
     if (inputs.size() == 1) {
         std::unique_ptr<Workspace> ws = newWorkspace();
-        std::unique_ptr<DiagnosticFileWriter> writer;
+        std::unique_ptr<StageImageFiles> stageFiles;
         if (!debugDir.empty()) {
             makeFolder(debugDir);
-            writer = std::make_unique<DiagnosticFileWriter>(debugDir.c_str());
+            stageFiles = std::make_unique<StageImageFiles>(debugDir);
         }
-        outcomes.push_back(extractFile(*ws, inputs[0], crop, writer.get(), false));
+        outcomes.push_back(extractFile(*ws, inputs[0], crop, stageFiles.get(), false));
+        if (stageFiles) stageFiles->throwIfFailed();
         if (!outcomes[0].ok()) throw CliError(outcomes[0].message);
     } else {
         outcomes = extractFiles(inputs, crop, false, "extracting");
