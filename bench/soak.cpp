@@ -117,7 +117,6 @@ int main(int argc, char** argv) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (elapsed >= nextReport || elapsed >= seconds) {
             lastRss = residentMiB();
-            if (rounds == 1) firstRss = lastRss;  // after the first round has allocated what it keeps
             peakRss = std::max(peakRss, lastRss);
             std::printf("%8.0f %7zu %12zu %10zu %9.1f\n", elapsed, rounds, extractions, searches, lastRss);
             std::fflush(stdout);
@@ -176,7 +175,7 @@ int main(int argc, char** argv) {
             if (hits.empty() || hits[0].score < 1) ++failures;
             ++searches;
         }
-        ++rounds;
+        if (++rounds == 1) firstRss = residentMiB();  // what the first round allocated and kept
     }
     fs::remove_all(folder);
     std::printf("resident after the first round %.1f MiB, at the end %.1f MiB (growth %+.1f MiB), peak %.1f MiB; "
