@@ -14,7 +14,6 @@ namespace orvane {
 namespace {
 
 constexpr int32_t kMaxHalfWidth = kMaxWidth / 2;
-constexpr int32_t kMaxHalfHeight = kMaxHeight / 2;
 // Gradient rows kept for the running window: enough for every radius up to
 // (kGradientRing - 2) / 2; larger windows evaluate a leaving row again.
 constexpr int32_t kGradientRing = 64;

@@ -61,6 +61,7 @@ GreyImage loadWithStb(const std::string& path) {
     int w = 0, h = 0, channels = 0;
     const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
     const int length = static_cast<int>(bytes.size());
+    checkJpegTables(path, bytes.data(), bytes.size());
     if (!stbi_info_from_memory(data, length, &w, &h, &channels)) {
         const char* why = stbi_failure_reason();
         throw CliError(path + ": unreadable image (" + (why ? why : "unknown format") + ")");

@@ -4,6 +4,7 @@
 // picture is refused at once instead of exhausting memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,5 +16,10 @@ constexpr int64_t kMaxImagePixels = 4096LL * 4096;
 
 // Throws CliError for a size below 1 x 1 or over kMaxImagePixels.
 void checkImageSize(const std::string& path, int64_t width, int64_t height);
+
+// Throws CliError for a JPEG file (bytes starting FF D8) with a Huffman table
+// of more than 256 codes: the packaged decoder writes such a table past the
+// end of its arrays instead of refusing it. Other files pass unchecked.
+void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size);
 
 }  // namespace orvane::cli

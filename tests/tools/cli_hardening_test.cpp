@@ -153,6 +153,31 @@ TEST(CliImageSize, HeadersClaimingHugePicturesAreRefusedBeforeDecoding) {
     }
 }
 
+// The packaged JPEG decoder writes a Huffman table of more than 256 codes past
+// its arrays: such a file is refused before the decoder sees it, wherever the
+// table stands (before the frame header, or between scans).
+TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
+    const std::string dir = tempDir();
+    std::vector<uint8_t> table = {0xFF, 0xC4};
+    put16be(table, 2 + 17 + 300);
+    table.push_back(0x00);  // DC table 0
+    for (int i = 0; i < 16; ++i) table.push_back(i < 15 ? 20 : 0);  // 300 codes
+    table.resize(table.size() + 300, 0x01);
+    std::vector<uint8_t> early = {0xFF, 0xD8};
+    early.insert(early.end(), table.begin(), table.end());
+    std::vector<uint8_t> late = jpegHeader(16, 16);
+    late.insert(late.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34});
+    late.insert(late.end(), table.begin(), table.end());
+    for (std::vector<uint8_t>* file : {&early, &late}) {
+        file->insert(file->end(), {0xFF, 0xD9});
+        const std::string path = dir + "/table" + std::to_string(file == &late) + ".jpg";
+        writeFile(path, *file);
+        const CliRun r = orvane("quality " + quote(path));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "damaged JPEG image (a Huffman table of 300 codes)")) << r.err;
+    }
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
