@@ -18,7 +18,10 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
     if (size < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return;
     size_t at = 2;
     while (at + 1 < size) {
-        if (bytes[at] != 0xFF) return;  // not a marker: the decoder refuses the file itself
+        if (bytes[at] != 0xFF) {  // the decoder steps over stray bytes between segments
+            ++at;
+            continue;
+        }
         const uint8_t marker = bytes[at + 1];
         at += 2;
         if (marker == 0xFF) {  // fill byte before a marker

@@ -163,7 +163,8 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     table.push_back(0x00);  // DC table 0
     for (int i = 0; i < 16; ++i) table.push_back(i < 15 ? 20 : 0);  // 300 codes
     table.resize(table.size() + 300, 0x01);
-    std::vector<uint8_t> early = {0xFF, 0xD8};
+    // A comment, then stray bytes, which the decoder steps over.
+    std::vector<uint8_t> early = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0x01, 0x12};
     early.insert(early.end(), table.begin(), table.end());
     std::vector<uint8_t> late = jpegHeader(16, 16);
     late.insert(late.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34});
