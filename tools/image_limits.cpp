@@ -1,7 +1,5 @@
 #include "image_limits.h"
 
-#include <algorithm>
-
 #include "common.h"
 
 namespace orvane::cli {
@@ -32,11 +30,14 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length field
         if (at + 2 > size) return;
         const size_t length = size_t(bytes[at]) << 8 | bytes[at + 1];
-        const size_t end = std::min(size, at + length);
-        if (marker == 0xC4) {  // Huffman tables: class and number, 16 counts, the codes
-            for (size_t table = at + 2; table + 17 <= end;) {
+        if (marker == 0xC4) {
+            // Huffman tables: class and number, 16 counts, the codes. The
+            // decoder reads as many tables as the length claims, taking bytes
+            // past the end of the file for zeros.
+            auto byteAt = [&](size_t i) -> size_t { return i < size ? bytes[i] : 0; };
+            for (size_t table = at + 2; table < at + length;) {
                 size_t codes = 0;
-                for (size_t i = 1; i <= 16; ++i) codes += bytes[table + i];
+                for (size_t i = 1; i <= 16; ++i) codes += byteAt(table + i);
                 if (codes > 256) {
                     throw CliError(path + ": damaged JPEG image (a Huffman table of " + std::to_string(codes) +
                                    " codes)");

@@ -164,8 +164,8 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     for (int i = 0; i < 16; ++i) table.push_back(i < 15 ? 20 : 0);  // 300 codes
     table.resize(table.size() + 300, 0x01);
     // A comment, then stray bytes, which the decoder steps over.
-    std::vector<uint8_t> early = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0x01, 0x12};
-    early.insert(early.end(), table.begin(), table.end());
+    std::vector<uint8_t> early = table;
+    early.insert(early.begin(), {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0x01, 0x12});
     std::vector<uint8_t> late = jpegHeader(16, 16);
     late.insert(late.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34});
     late.insert(late.end(), table.begin(), table.end());
@@ -177,6 +177,12 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(contains(r.err, "damaged JPEG image (a Huffman table of 300 codes)")) << r.err;
     }
+    // Cut short inside the counts: the decoder takes the end marker for two
+    // counts (255 + 217) and the missing bytes for zeros.
+    writeFile(dir + "/cut.jpg", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x14, 0x11, 0xFF, 0xD9});
+    const CliRun r = orvane("quality " + quote(dir + "/cut.jpg"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
 }
 
 std::vector<std::string> leftovers(const std::string& dir) {
