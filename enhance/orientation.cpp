@@ -14,7 +14,6 @@ namespace orvane {
 namespace {
 
 constexpr int32_t kMaxHalfWidth = kMaxWidth / 2;
-constexpr int32_t kMaxHalfHeight = kMaxHeight / 2;
 // Gradient rows kept for the running window: enough for every radius up to
 // (kGradientRing - 2) / 2; larger windows evaluate a leaving row again.
 constexpr int32_t kGradientRing = 64;
@@ -28,6 +27,19 @@ constexpr int32_t kMaxReciprocalCount = 1024;
 struct GradientRow {
     int16_t gx[kMaxHalfWidth];
     int16_t gy[kMaxHalfWidth];
+};
+
+// The field's working memory, in the workspace rather than on the stack.
+struct OrientationBuffers {
+    GradientRow ring[kGradientRing];
+    GradientRow spare;
+    int32_t columnM[kMaxHalfWidth], columnK[kMaxHalfWidth], columnL[kMaxHalfWidth];
+    int32_t windowM[kMaxHalfWidth];
+    int64_t windowK[kMaxHalfWidth], windowL[kMaxHalfWidth];
+    uint8_t strengths[kMaxHalfWidth], codes[kMaxHalfWidth];
+    int32_t columnCounts[kMaxHalfWidth];  // in-image window columns of every u
+    uint64_t reciprocals[kMaxReciprocalCount + 1];
+    uint64_t reciprocalOfColumns[kMaxHalfWidth + 1];
 };
 
 // Sobel gradients of half row q at the sample columns 1..halfWidth-2.
@@ -125,17 +137,22 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
     if (radius > kMaxHalfWidth + 1) radius = kMaxHalfWidth + 1;  // the same as any larger one
 
     const OrientationCoder& coder = orientationCoder();
-    GradientRow ring[kGradientRing];
-    GradientRow spare;
+    OrientationBuffers& buffers = stageBuffers<OrientationBuffers>(ws);
+    GradientRow* const ring = buffers.ring;
+    GradientRow& spare = buffers.spare;
     const bool ringHoldsWindow = 2 * radius + 2 <= kGradientRing;
-    int32_t columnM[kMaxHalfWidth] = {};
-    int32_t columnK[kMaxHalfWidth] = {};
-    int32_t columnL[kMaxHalfWidth] = {};
-    int32_t windowM[kMaxHalfWidth];
-    int64_t windowK[kMaxHalfWidth], windowL[kMaxHalfWidth];
-    uint8_t strengths[kMaxHalfWidth], codes[kMaxHalfWidth];
-    // In-image window columns of every u.
-    int32_t columnCounts[kMaxHalfWidth];
+    int32_t* const columnM = buffers.columnM;
+    int32_t* const columnK = buffers.columnK;
+    int32_t* const columnL = buffers.columnL;
+    std::memset(columnM, 0, sizeof buffers.columnM);
+    std::memset(columnK, 0, sizeof buffers.columnK);
+    std::memset(columnL, 0, sizeof buffers.columnL);
+    int32_t* const windowM = buffers.windowM;
+    int64_t* const windowK = buffers.windowK;
+    int64_t* const windowL = buffers.windowL;
+    uint8_t* const strengths = buffers.strengths;
+    uint8_t* const codes = buffers.codes;
+    int32_t* const columnCounts = buffers.columnCounts;
     int32_t widest = 0;
     for (int32_t u = 0; u < halfWidth; ++u) {
         const int32_t columnFirst = u - radius < 1 ? 1 : u - radius;
@@ -148,7 +165,7 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
     const int32_t tallest = radius < 0 ? 0 : (2 * radius + 1 < lastRow ? 2 * radius + 1 : lastRow);
     const int32_t largestCount = widest * (tallest > 0 ? tallest : 0);
     const int32_t tabledCount = largestCount < kMaxReciprocalCount ? largestCount : kMaxReciprocalCount;
-    uint64_t reciprocals[kMaxReciprocalCount + 1];
+    uint64_t* const reciprocals = buffers.reciprocals;
     reciprocals[0] = 0;
     for (int32_t n = 1; n <= tabledCount; ++n) reciprocals[n] = (uint64_t{1} << 32) / static_cast<uint64_t>(n) + 1;
 
@@ -245,7 +262,7 @@ void computeOrientationField(Workspace& ws, int32_t radius) {
         // The reciprocal of each column count times this row count; an empty
         // window has M = 0 and any factor gives 0.
         const bool rowTabled = widest * rowCount <= tabledCount;
-        uint64_t reciprocalOfColumns[kMaxHalfWidth + 1];
+        uint64_t* const reciprocalOfColumns = buffers.reciprocalOfColumns;
         if (rowTabled) {
             for (int32_t c = 0; c <= widest; ++c) reciprocalOfColumns[c] = reciprocals[c * rowCount];
         }

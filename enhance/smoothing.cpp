@@ -36,6 +36,14 @@ WindowSpan windowSpan(int32_t centre, int32_t radius, int32_t step, int32_t size
 constexpr int32_t kMaxTabledCount = 181;
 constexpr int32_t kReciprocalShift = 23;
 
+// The box mean's working memory, in the workspace rather than on the stack.
+struct BoxMeanBuffers {
+    int32_t columnSums[2][kMaxWidth];  // one set per row parity
+    int32_t prefix[kMaxWidth];
+    WindowSpan columnSpans[kMaxWidth];
+    uint32_t reciprocal[kMaxTabledCount + 1];
+};
+
 uint32_t reciprocalOf(int32_t d) {
     const uint32_t divisor = static_cast<uint32_t>(d);
     return ((uint32_t{1} << kReciprocalShift) + divisor - 1) / divisor;
@@ -182,9 +190,10 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
     const int32_t limit = kMaxWidth + 2;
     if (radius > limit) radius = limit + ((radius - limit) & 1);
 
-    int32_t columnSums[2][kMaxWidth];
-    int32_t prefix[kMaxWidth];
-    WindowSpan columnSpans[kMaxWidth];
+    BoxMeanBuffers& buffers = stageBuffers<BoxMeanBuffers>(ws);
+    int32_t (*const columnSums)[kMaxWidth] = buffers.columnSums;
+    int32_t* const prefix = buffers.prefix;
+    WindowSpan* const columnSpans = buffers.columnSpans;
     int32_t widestColumns = 0;
     for (int32_t x = 0; x < width; ++x) {
         columnSpans[x] = windowSpan(x, radius, step, width);
@@ -197,7 +206,7 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
     }
     const int32_t largestCount = widestColumns * tallestRows;
     const bool tabled = largestCount <= kMaxTabledCount;
-    uint32_t reciprocal[kMaxTabledCount + 1];
+    uint32_t* const reciprocal = buffers.reciprocal;
     if (tabled) {
         reciprocal[0] = 0;  // an empty window gives 0
         for (int32_t d = 1; d <= largestCount; ++d) reciprocal[d] = reciprocalOf(d);

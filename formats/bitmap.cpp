@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "formats/unfinished_file.h"
+
 namespace orvane {
 
 namespace {
@@ -110,16 +112,20 @@ int32_t writeBitmap(const uint8_t* image, int32_t width, int32_t height, const c
         entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
     }
 
-    File file{std::fopen(path, "wb")};
-    if (!file.f) return 1;
-    std::fwrite(head, 1, sizeof head, file.f);
+    std::FILE* f = std::fopen(path, "wb");
+    if (!f) return 1;
+    bool written = std::fwrite(head, 1, sizeof head, f) == sizeof head;
     const uint8_t fill[3] = {0, 0, 0};
     const size_t fillBytes = static_cast<size_t>(stride - width);
-    for (int32_t r = 0; r < height; ++r) {
-        std::fwrite(image + int64_t(r) * width, 1, static_cast<size_t>(width), file.f);
-        if (fillBytes) std::fwrite(fill, 1, fillBytes, file.f);
+    for (int32_t r = 0; r < height && written; ++r) {
+        written = std::fwrite(image + int64_t(r) * width, 1, static_cast<size_t>(width), f) == size_t(width) &&
+                  (fillBytes == 0 || std::fwrite(fill, 1, fillBytes, f) == fillBytes);
     }
-    return 0;
+    // A full disk often shows only when the buffered tail is flushed.
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed) return 0;
+    removeUnfinishedFile(path);
+    return 1;
 }
 
 }  // namespace orvane

@@ -20,8 +20,9 @@ int32_t readBitmapWithin(const char* path, uint8_t* buffer, int32_t maxWidth, in
                          int32_t* height);
 
 // Writes a width x height grey image with a grey-ramp palette; fill bytes are
-// zero. Returns 0, or 1 when the file cannot be created (or the size is below
-// 1 or too large to describe in the headers).
+// zero. Returns 0, or 1 when the file cannot be created or completely written
+// (a partly written file is removed), or the size is below 1 or too large to
+// describe in the headers.
 int32_t writeBitmap(const uint8_t* image, int32_t width, int32_t height, const char* path);
 
 // Row length in the file: width rounded up to a multiple of 4.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "formats/unfinished_file.h"
+
 namespace orvane {
 
 namespace {
@@ -80,7 +82,9 @@ int32_t saveTemplateFile(const char* path, const uint8_t* featureTemplate) {
     const size_t length = static_cast<size_t>(templateLength(featureTemplate));
     const bool written = std::fwrite(featureTemplate, 1, length, f) == length;
     const bool closed = std::fclose(f) == 0;
-    return written && closed ? 0 : kSaveFailed;
+    if (written && closed) return 0;
+    removeUnfinishedFile(path);
+    return kSaveFailed;
 }
 
 int32_t loadTemplateFile(const char* path, uint8_t* featureTemplate) {

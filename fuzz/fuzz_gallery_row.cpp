@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,8 +27,14 @@ const std::vector<uint8_t>& soundTemplate() {
 // A gallery with two sound rows, made once per process.
 const std::string& galleryPath() {
     static const std::string path = [] {
-        const std::string p = fuzzFilePath() + ".gallery";
+        // SQLite needs a path of its own (and its -wal and -shm files): one per
+        // process, in memory where the system offers it, removed at exit.
+        const std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        const std::string p = folder + "/orvane-fuzz-" + std::to_string(getpid()) + ".gallery";
         std::remove(p.c_str());
+        std::atexit([] {
+            for (const char* suffix : {"", "-wal", "-shm"}) std::remove((galleryPath() + suffix).c_str());
+        });
         Gallery g(p);
         orvane::gallery::NewPrint print;
         print.info.subject = "s";

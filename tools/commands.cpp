@@ -16,11 +16,12 @@
 #include "gallery_commands.h"
 #include "formats/feature_template.h"
 #include "image_input.h"
-#include "interface/diagnostics.h"
 #include "interface/extraction.h"
 #include "match/matcher.h"
 #include "plots.h"
 #include "print_window.h"
+#include "safe_write.h"
+#include "stage_files.h"
 #include "synth.h"
 
 namespace fs = std::filesystem;
@@ -86,12 +87,13 @@ int runExtract(const Args& args) {
     std::vector<ExtractionOutcome> outcomes;
     if (inputs.size() == 1) {
         std::unique_ptr<Workspace> ws = newWorkspace();
-        std::unique_ptr<DiagnosticFileWriter> writer;
+        std::unique_ptr<StageImageFiles> stageFiles;
         if (!debugDir.empty()) {
             makeFolder(debugDir);
-            writer = std::make_unique<DiagnosticFileWriter>(debugDir.c_str());
+            stageFiles = std::make_unique<StageImageFiles>(debugDir);
         }
-        outcomes.push_back(extractFile(*ws, inputs[0], crop, writer.get(), false));
+        outcomes.push_back(extractFile(*ws, inputs[0], crop, stageFiles.get(), false));
+        if (stageFiles) stageFiles->throwIfFailed();
         if (!outcomes[0].ok()) throw CliError(outcomes[0].message);
     } else {
         outcomes = extractFiles(inputs, crop, false, "extracting");
@@ -240,7 +242,10 @@ int runDraw(const Args& args) {
     MinutiaSet set{};
     if (unpackTemplate(o.featureTemplate.data(), &set) != 0) throw CliError(input + ": template damaged");
     const bool withSkeleton = opt.flag("--skeleton") && grabber.skeleton.width == image.width;
-    drawMinutiaePicture(output, image, withSkeleton ? &grabber.skeleton : nullptr, set, scale);
+    writeFileSafely(output, [&](const std::string& file) {
+        drawMinutiaePicture(file, image, withSkeleton ? &grabber.skeleton : nullptr, set, scale);
+        return true;
+    });
     int endings = 0;
     for (int32_t i = 0; i < set.count; ++i) endings += set.minutiae[i].kind == kEnding ? 1 : 0;
     if (json()) {

@@ -17,6 +17,7 @@
 #include "match/matcher.h"
 #include "plots.h"
 #include "template_formats.h"
+#include "safe_write.h"
 
 namespace fs = std::filesystem;
 
@@ -208,7 +209,10 @@ EvaluationReport evaluateFolder(const std::string& folder, const EvaluationOptio
     if (!options.plotPath.empty()) {
         std::vector<PlotSeries> series;
         for (const ModeResult& m : report.modes) series.push_back({m.name, m.genuine, m.impostor});
-        drawEvaluationPlot(options.plotPath, "orvane eval: " + fs::path(folder).filename().string(), series);
+        writeFileSafely(options.plotPath, [&](const std::string& file) {
+            drawEvaluationPlot(file, "orvane eval: " + fs::path(folder).filename().string(), series);
+            return true;
+        });
     }
     return report;
 }

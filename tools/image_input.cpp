@@ -15,6 +15,8 @@
 #include "common.h"
 #include "image_checks.h"
 #include "print_window.h"
+#include "image_limits.h"
+#include "safe_write.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
 #include "formats/minutia.h"
@@ -25,8 +27,6 @@ namespace fs = std::filesystem;
 namespace orvane::cli {
 
 namespace {
-
-constexpr int64_t kMaxSourcePixels = 64LL * 1024 * 1024;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -45,19 +45,11 @@ void flipRows(GreyImage& image) {
     }
 }
 
-void checkSourceSize(const std::string& path, int64_t width, int64_t height) {
-    if (width < 1 || height < 1) throw CliError(path + ": image has no pixels");
-    if (width * height > kMaxSourcePixels) {
-        throw CliError(path + ": image of " + std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels is far too large");
-    }
-}
-
 // Library bitmaps: 8-bit with a 256-colour palette, read as the exports do.
 bool loadLibraryBitmap(const std::string& path, GreyImage& image) {
     int32_t width = 0, height = 0;
     if (readBitmap(path.c_str(), nullptr, &width, &height) != 0) return false;
-    checkSourceSize(path, width, height);
+    checkImageSize(path, width, height);
     image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     int32_t w2 = 0, h2 = 0;
     if (readBitmap(path.c_str(), image.pixels.data(), &w2, &h2) != 0 || w2 != width || h2 != height) return false;
@@ -66,21 +58,35 @@ bool loadLibraryBitmap(const std::string& path, GreyImage& image) {
     return true;
 }
 
+// Refuses a file whose header claims more pixels than the tool takes, when
+// the header can be read at all (a damaged one is judged later).
+void checkHeaderSize(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw CliError(path + ": file too large");
+    int w = 0, h = 0, channels = 0;
+    if (stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), static_cast<int>(bytes.size()), &w, &h,
+                              &channels)) {
+        checkImageSize(path, w, std::abs(h));  // bitmaps stored top row first report a negative height
+    }
+}
+
 GreyImage loadWithStb(const std::string& path) {
     const std::vector<uint8_t> bytes = readWholeFile(path, size_t(1) << 30);
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw CliError(path + ": file too large");
     int w = 0, h = 0, channels = 0;
+    const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
+    const int length = static_cast<int>(bytes.size());
+    // Tables the decoder would overrun, then the size the header claims, are
+    // refused before anything else reads the file.
+    checkJpegTables(path, bytes.data(), bytes.size());
+    checkHeaderSize(path, bytes);
     const bool jpeg = bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
     const std::string damage = jpeg ? jpegDamage(bytes) : pnmDamage(bytes);
     if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
-    const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
-    const int length = static_cast<int>(bytes.size());
     if (!stbi_info_from_memory(data, length, &w, &h, &channels)) {
         const char* why = stbi_failure_reason();
         throw CliError(path + ": damaged or unreadable image (" + (why ? why : "unknown format") + ")");
     }
     h = std::abs(h);  // bitmaps stored top row first report a negative height here
-    checkSourceSize(path, w, h);
     std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(data, length, &w, &h, &channels, 1),
                                                      stbi_image_free);
     if (!pixels) {
@@ -119,7 +125,7 @@ GreyImage loadWithTiff(const std::string& path) {
     uint32_t w = 0, h = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
-    checkSourceSize(path, w, h);
+    checkImageSize(path, w, h);
     std::vector<uint32_t> rgba(static_cast<size_t>(w) * h);
     // Bottom row first, which is the library's row order. Reading stops at
     // the first error: a strip cut short is damage, not rows to fill with zeros.
@@ -207,7 +213,9 @@ GreyImage loadGreyImage(const std::string& path, CropMode crop) {
             if (!loadLibraryBitmap(path, image)) {
                 // A variant the library does not read (other depths, top-down
                 // rows) goes to the general decoder; a damaged file does not.
-                const std::string damage = bitmapDamage(readWholeFile(path, size_t(1) << 30));
+                const std::vector<uint8_t> bytes = readWholeFile(path, size_t(1) << 30);
+                checkHeaderSize(path, bytes);
+                const std::string damage = bitmapDamage(bytes);
                 if (!damage.empty()) throw CliError(path + ": damaged image, " + damage);
                 image = loadWithStb(path);
             }
@@ -257,15 +265,21 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
 }
 
 void saveTemplate(const std::string& path, const std::vector<uint8_t>& featureTemplate) {
-    if (featureTemplate.size() < 4 || saveTemplateFile(path.c_str(), featureTemplate.data()) != 0) {
-        throw CliError(path + ": cannot write template (10900: " + resultCodeText(10900) + ")");
-    }
+    writeFileSafely(path, [&](const std::string& file) {
+        if (featureTemplate.size() < 4 || saveTemplateFile(file.c_str(), featureTemplate.data()) != 0) {
+            throw CliError(path + ": cannot write template (10900: " + resultCodeText(10900) + ")");
+        }
+        return true;
+    });
 }
 
 void saveGreyBitmap(const std::string& path, const GreyImage& image) {
-    if (writeBitmap(image.pixels.data(), image.width, image.height, path.c_str()) != 0) {
-        throw CliError(path + ": cannot write bitmap (10200: " + resultCodeText(10200) + ")");
-    }
+    writeFileSafely(path, [&](const std::string& file) {
+        if (writeBitmap(image.pixels.data(), image.width, image.height, file.c_str()) != 0) {
+            throw CliError(path + ": cannot write bitmap (10200: " + resultCodeText(10200) + ")");
+        }
+        return true;
+    });
 }
 
 std::vector<std::string> listFiles(const std::string& folder, bool imagesOnly) {

@@ -3,7 +3,10 @@
 // instance (libraryWorkspace()); tests and batch tools may make their own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <type_traits>
 
 #include "formats/minutia.h"
 
@@ -12,6 +15,9 @@ namespace orvane {
 constexpr int32_t kMaxWidth = 640;
 constexpr int32_t kMaxHeight = 480;
 constexpr int32_t kPlaneSize = kMaxWidth * kMaxHeight;  // 307200
+// Working memory for the image stages whose buffers are too large for the
+// stack of a host's thread (the largest is the orientation field's).
+constexpr size_t kStageMemoryBytes = 104 * 1024;
 
 struct Workspace {
     int32_t width = 256;
@@ -23,7 +29,20 @@ struct Workspace {
     alignas(64) uint8_t scratchPlane[kPlaneSize];
     // The minutiae of the last extraction made in this workspace.
     MinutiaSet extractedSet;
+    // Shared by the stages in turn: see stageBuffers.
+    alignas(64) unsigned char stageMemory[kStageMemoryBytes];
 };
+
+// The buffers of one image stage, laid over the workspace's stage memory.
+// Only one stage runs at a time in a workspace, and the contents are
+// undefined on entry: the stage sets every value it reads.
+template <class Buffers>
+Buffers& stageBuffers(Workspace& ws) {
+    static_assert(sizeof(Buffers) <= kStageMemoryBytes, "a stage needs more than the workspace's stage memory");
+    static_assert(alignof(Buffers) <= 64, "stage memory is aligned to 64 bytes");
+    static_assert(std::is_trivial<Buffers>::value, "stage buffers are plain arrays");
+    return *new (ws.stageMemory) Buffers;
+}
 
 // The library's own workspace, in static storage (planes zeroed at load).
 Workspace& libraryWorkspace();

@@ -1,0 +1,60 @@
+#include "image_limits.h"
+
+#include "common.h"
+
+namespace orvane::cli {
+
+void checkImageSize(const std::string& path, int64_t width, int64_t height) {
+    if (width < 1 || height < 1) throw CliError(path + ": image has no pixels");
+    if (width > kMaxImagePixels / height) {
+        throw CliError(path + ": image of " + std::to_string(width) + " x " + std::to_string(height) +
+                       " pixels is far too large (at most " + std::to_string(kMaxImagePixels) + " pixels are read)");
+    }
+}
+
+void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size) {
+    if (size < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return;
+    size_t at = 2;
+    while (at + 1 < size) {
+        if (bytes[at] != 0xFF) {  // the decoder steps over stray bytes between segments
+            ++at;
+            continue;
+        }
+        const uint8_t marker = bytes[at + 1];
+        at += 2;
+        if (marker == 0xFF) {  // fill byte before a marker
+            --at;
+            continue;
+        }
+        if (marker == 0xD9) return;                                     // end of image
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length field
+        if (at + 2 > size) return;
+        const size_t length = size_t(bytes[at]) << 8 | bytes[at + 1];
+        if (marker == 0xC4) {
+            // Huffman tables: class and number, 16 counts, the codes. The
+            // decoder reads as many tables as the length claims, taking bytes
+            // past the end of the file for zeros.
+            auto byteAt = [&](size_t i) -> size_t { return i < size ? bytes[i] : 0; };
+            for (size_t table = at + 2; table < at + length;) {
+                size_t codes = 0;
+                for (size_t i = 1; i <= 16; ++i) codes += byteAt(table + i);
+                if (codes > 256) {
+                    throw CliError(path + ": damaged JPEG image (a Huffman table of " + std::to_string(codes) +
+                                   " codes)");
+                }
+                table += 17 + codes;
+            }
+        }
+        at += length < 2 ? 2 : length;
+        if (marker == 0xDA) {
+            // Entropy-coded data up to the next marker (FF 00 is a data byte,
+            // FF D0..D7 restart markers); tables may follow between scans.
+            while (at + 1 < size && !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 &&
+                                      !(bytes[at + 1] >= 0xD0 && bytes[at + 1] <= 0xD7))) {
+                ++at;
+            }
+        }
+    }
+}
+
+}  // namespace orvane::cli

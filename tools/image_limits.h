@@ -1,0 +1,25 @@
+// The largest picture the tool agrees to decode. Every decoding path reads
+// the size from the file's header and calls checkImageSize before it
+// allocates anything for the pixels, so a small file that claims a huge
+// picture is refused at once instead of exhausting memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvane::cli {
+
+// 4096 x 4096: a full ten-print card at 500 dpi fits, while the decoders'
+// working memory (up to 8 bytes a pixel for 16-bit colour) stays near 128 MiB.
+constexpr int64_t kMaxImagePixels = 4096LL * 4096;
+
+// Throws CliError for a size below 1 x 1 or over kMaxImagePixels.
+void checkImageSize(const std::string& path, int64_t width, int64_t height);
+
+// Throws CliError for a JPEG file (bytes starting FF D8) with a Huffman table
+// of more than 256 codes: the packaged decoder writes such a table past the
+// end of its arrays instead of refusing it. Other files pass unchecked.
+void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size);
+
+}  // namespace orvane::cli
