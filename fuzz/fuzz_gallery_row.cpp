@@ -24,6 +24,19 @@ const std::vector<uint8_t>& soundTemplate() {
     return t;
 }
 
+// The gallery's file name for the exit handler, in storage that outlives the
+// destructors of function statics (which run before handlers registered
+// while those statics were being built).
+char galleryFileAtExit[256];
+
+void removeGalleryFiles() {
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        char name[sizeof galleryFileAtExit + 8];
+        std::snprintf(name, sizeof name, "%s%s", galleryFileAtExit, suffix);
+        std::remove(name);
+    }
+}
+
 // A gallery with two sound rows, made once per process.
 const std::string& galleryPath() {
     static const std::string path = [] {
@@ -32,9 +45,8 @@ const std::string& galleryPath() {
         const std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         const std::string p = folder + "/orvane-fuzz-" + std::to_string(getpid()) + ".gallery";
         std::remove(p.c_str());
-        std::atexit([] {
-            for (const char* suffix : {"", "-wal", "-shm"}) std::remove((galleryPath() + suffix).c_str());
-        });
+        std::snprintf(galleryFileAtExit, sizeof galleryFileAtExit, "%s", p.c_str());
+        std::atexit(removeGalleryFiles);
         Gallery g(p);
         orvane::gallery::NewPrint print;
         print.info.subject = "s";
