@@ -19,6 +19,7 @@
 #include "formats/feature_template.h"
 #include "interface/extraction.h"
 #include "search/search.h"
+#include "tests/support/real_print_files.h"
 #include "tests/support/synthetic_gallery.h"
 #include "workspace/workspace.h"
 
@@ -36,16 +37,9 @@ const std::vector<RealPrint>& realPrints() {
     static const std::vector<RealPrint> all = [] {
         std::vector<RealPrint> out;
         namespace fs = std::filesystem;
-        std::error_code ec;
         const char* env = std::getenv("ORVANE_DATA_DIR");
-        const fs::path root(env ? env : ORVANE_DATA_DIR);
-        if (!fs::is_directory(root, ec)) return out;
-        std::vector<fs::path> files;
-        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            if (it->is_regular_file() && it->path().extension() == ".bmp") files.push_back(it->path());
-        }
-        std::sort(files.begin(), files.end());
+        const std::vector<fs::path> files = test::realPrintFiles(env ? env : ORVANE_DATA_DIR);
+        if (files.empty()) return out;
         std::unique_ptr<Workspace> ws(new Workspace());
         for (const fs::path& f : files) {
             const std::string stem = f.stem().string();

@@ -15,6 +15,7 @@
 #include "orvane.h"
 #include "workspace/workspace.h"
 #include "tests/match/synthetic_sets.h"
+#include "tests/support/real_print_files.h"
 
 namespace {
 
@@ -84,15 +85,8 @@ const std::vector<Print>& prints() {
     static const std::vector<Print> all = [] {
         std::vector<Print> out;
         namespace fs = std::filesystem;
-        std::error_code ec;
-        const fs::path root(ORVANE_DATA_DIR);
-        if (!fs::is_directory(root, ec)) return out;
-        std::vector<fs::path> files;
-        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            if (it->is_regular_file() && it->path().extension() == ".bmp") files.push_back(it->path());
-        }
-        std::sort(files.begin(), files.end());
+        const std::vector<fs::path> files = orvane::test::realPrintFiles(ORVANE_DATA_DIR);
+        if (files.empty()) return out;
         std::unique_ptr<Workspace> ws(new Workspace());
         for (const fs::path& f : files) {
             // Names are <finger>_<impression>.bmp; fingers 101..104 of each folder.

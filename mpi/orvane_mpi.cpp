@@ -126,11 +126,11 @@ Settings parseCommandLine(int argc, char** argv) {
         }
         s.gallery = opt.value("--gallery");
         if (opt.has("--shards")) {
-            const std::string spec = opt.value("--shards");
-            if (spec.find("{rank}") != std::string::npos) {
-                for (int r = 0; r < worldSize; ++r) s.shards.push_back(replaceRank(spec, r));
+            const std::string shardArgument = opt.value("--shards");
+            if (shardArgument.find("{rank}") != std::string::npos) {
+                for (int r = 0; r < worldSize; ++r) s.shards.push_back(replaceRank(shardArgument, r));
             } else {
-                s.shards = splitList(spec, ',');
+                s.shards = splitList(shardArgument, ',');
             }
             if (static_cast<int>(s.shards.size()) != worldSize) {
                 throw cli::UsageError(std::to_string(s.shards.size()) + " shards for " + std::to_string(worldSize) +
