@@ -17,9 +17,4 @@ const int32_t DirectionLineTable[12][7][2] = {
     {{-3, 1}, {-2, 1}, {-1, 0}, {0, 0}, {1, 0}, {2, -1}, {3, -1}},        // 165
 };
 
-const int32_t kFilterAlongWeights[7] = {1, 1, 1, 1, 1, 1, 1};
-const int32_t kFilterAcrossWeights[7] = {-3, -1, 3, 9, 3, -1, -3};
-const int32_t kBinarizeAlongWeights[7] = {2, 2, 3, 4, 3, 2, 2};
-const int32_t kBinarizeAcrossWeights[7] = {1, 1, 1, 1, 1, 1, 1};
-
 }  // namespace orvane

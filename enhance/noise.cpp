@@ -1,10 +1,8 @@
-// Noise removal of the two-level ridge image.
+// Noise removal of the two-level ridge image. The tests compare it with
+// reference::removeBinaryNoise (tests/enhance/reference.cpp).
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "core/simd.h"
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -13,19 +11,42 @@ namespace {
 
 constexpr int kMaxPasses = 8;
 
+// judgeRow from x = 1 while 16 pixels fit, each flip recorded in flipped;
+// returns the pixel where the plain loop takes over.
+int32_t judgeRowVector(const uint8_t* __restrict above, const uint8_t* __restrict row,
+                       const uint8_t* __restrict below, const uint8_t* __restrict mask, uint8_t* __restrict out,
+                       int32_t width, uint8_t& flipped);
+
 // One row of a pass, pixels 1..width-2. A pixel outside the foreground is
 // not judged; its output byte is 255, which is what scratchPlane already
 // holds there from the single fill. Returns whether any pixel flipped.
 bool judgeRow(const uint8_t* __restrict above, const uint8_t* __restrict row, const uint8_t* __restrict below,
               const uint8_t* __restrict mask, uint8_t* __restrict out, int32_t width) {
     uint8_t flipped = 0;
-    int32_t x = 1;
-#if defined(__SSE2__)
-    // Sixteen pixels per step: each like neighbour subtracts -1 from the
-    // count; 255 - v is v with every bit flipped.
+    for (int32_t x = judgeRowVector(above, row, below, mask, out, width, flipped); x < width - 1; ++x) {
+        const uint8_t v = row[x];
+        const uint8_t like = static_cast<uint8_t>((above[x - 1] == v) + (above[x] == v) + (above[x + 1] == v) +
+                                                  (row[x - 1] == v) + (row[x + 1] == v) + (below[x - 1] == v) +
+                                                  (below[x] == v) + (below[x + 1] == v));
+        const uint8_t judged = mask[x] != 255;
+        const uint8_t flip = static_cast<uint8_t>(judged & (like < 2));
+        const uint8_t value = flip ? static_cast<uint8_t>(255 - v) : v;
+        out[x] = judged ? value : 255;
+        flipped |= flip;
+    }
+    return flipped != 0;
+}
+
+#if ORVANE_SSE2
+// Sixteen pixels per step: each like neighbour subtracts -1 from the count;
+// 255 - v is v with every bit flipped.
+int32_t judgeRowVector(const uint8_t* __restrict above, const uint8_t* __restrict row,
+                       const uint8_t* __restrict below, const uint8_t* __restrict mask, uint8_t* __restrict out,
+                       int32_t width, uint8_t& flipped) {
     const __m128i background = _mm_set1_epi8(static_cast<char>(0xFF));
     const __m128i one = _mm_set1_epi8(1);
     uint32_t flippedLanes = 0;
+    int32_t x = 1;
     for (; x + 16 <= width - 1; x += 16) {
         auto at = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         const __m128i v = at(row + x);
@@ -45,20 +66,13 @@ bool judgeRow(const uint8_t* __restrict above, const uint8_t* __restrict row, co
         flippedLanes |= static_cast<uint32_t>(_mm_movemask_epi8(flip));
     }
     flipped = flippedLanes != 0;
-#endif
-    for (; x < width - 1; ++x) {
-        const uint8_t v = row[x];
-        const uint8_t like = static_cast<uint8_t>((above[x - 1] == v) + (above[x] == v) + (above[x + 1] == v) +
-                                                  (row[x - 1] == v) + (row[x + 1] == v) + (below[x - 1] == v) +
-                                                  (below[x] == v) + (below[x + 1] == v));
-        const uint8_t judged = mask[x] != 255;
-        const uint8_t flip = static_cast<uint8_t>(judged & (like < 2));
-        const uint8_t value = flip ? static_cast<uint8_t>(255 - v) : v;
-        out[x] = judged ? value : 255;
-        flipped |= flip;
-    }
-    return flipped != 0;
+    return x;
 }
+#else
+int32_t judgeRowVector(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*, int32_t, uint8_t&) {
+    return 1;
+}
+#endif
 
 }  // namespace
 

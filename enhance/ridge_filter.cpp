@@ -1,10 +1,10 @@
 // Directional ridge filtering and binarization along the DirectionLineTable.
+// The tests compare them with reference::filterAlongRidges and
+// reference::binarizeRidges (tests/enhance/reference.cpp).
 #include <cstring>
+#include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "core/simd.h"
 #include "enhance/direction_lines.h"
 #include "enhance/enhance.h"
 
@@ -20,9 +20,8 @@ struct DirectionLookup {
     uint8_t across[256];
     constexpr DirectionLookup() : along(), across() {
         for (int32_t code = 0; code < 256; ++code) {
-            const int32_t k = code >= 8 && code <= 172 ? (code - 8) / 15 + 1 : 0;
-            along[code] = static_cast<uint8_t>(k);
-            across[code] = static_cast<uint8_t>((k + 6) % 12);
+            along[code] = static_cast<uint8_t>(directionIndex(code));
+            across[code] = static_cast<uint8_t>(acrossIndex(directionIndex(code)));
         }
     }
 };
@@ -162,91 +161,79 @@ bool validSize(const Workspace& ws) {
     return ws.width >= 1 && ws.height >= 1 && ws.width <= kMaxWidth && ws.height <= kMaxHeight;
 }
 
+// What the interior kernels know of a weight table at compile time: the
+// divisor, the range of the sums, and the multiplier of the vector quotient.
+template <const int32_t* kWeights>
+struct LineKernel {
+    static constexpr int32_t sumOf(bool positive) {
+        int32_t sum = 0;
+        for (int32_t j = 0; j < 7; ++j)
+            if ((kWeights[j] > 0) == positive) sum += kWeights[j];
+        return sum;
+    }
+    static constexpr int32_t total = sumOf(true) + sumOf(false);
+    static constexpr int32_t largestSum = 255 * sumOf(true);
+    static constexpr int32_t smallestSum = 255 * sumOf(false);
+    static constexpr bool mayBeNegative = smallestSum < 0;
+    // ceil(2^16 / total), exact for every sum up to largestSum (checked).
+    static constexpr uint16_t reciprocal = static_cast<uint16_t>(((1 << 16) + total - 1) / total);
+    static_assert(total > 0 && largestSum <= 32767 && smallestSum >= -32768, "the sums fit 16-bit lanes");
+    static_assert(multiplyHighDivides(static_cast<uint32_t>(total), reciprocal, static_cast<uint32_t>(largestSum)),
+                  "the multiply-high quotient must be exact");
+};
+
+// The weighted line mean at interior pixel i (every point inside the image),
+// truncated towards zero.
+template <const int32_t* kWeights>
+inline int32_t lineMeanAt(const uint8_t* source, const int32_t* o, int32_t i) {
+    int32_t sum = 0;
+    for (int32_t j = 0; j < 7; ++j) sum += kWeights[j] * source[i + o[j]];
+    return sum / LineKernel<kWeights>::total;
+}
+
 // The interior kernels: a run of pixels that share one table row, every
 // point of every line inside the image. Source and destination are distinct
 // planes.
 void meanAlongRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* o,
                   int32_t begin, int32_t end) {
-    const uint8_t* p0 = source + o[0];
-    const uint8_t* p1 = source + o[1];
-    const uint8_t* p2 = source + o[2];
-    const uint8_t* p3 = source + o[3];
-    const uint8_t* p4 = source + o[4];
-    const uint8_t* p5 = source + o[5];
-    const uint8_t* p6 = source + o[6];
-    for (int32_t i = begin; i < end; ++i) {
-        const uint16_t sum = static_cast<uint16_t>(p0[i] + p1[i] + p2[i] + p3[i] + p4[i] + p5[i] + p6[i]);
-        destination[i] = static_cast<uint8_t>(sum / 7);
-    }
+    for (int32_t i = begin; i < end; ++i)
+        destination[i] = static_cast<uint8_t>(lineMeanAt<kFilterAlongWeights>(source, o, i));
 }
 
 void sharpenAcrossRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* o,
                       int32_t begin, int32_t end) {
-    const uint8_t* p0 = source + o[0];
-    const uint8_t* p1 = source + o[1];
-    const uint8_t* p2 = source + o[2];
-    const uint8_t* p3 = source + o[3];
-    const uint8_t* p4 = source + o[4];
-    const uint8_t* p5 = source + o[5];
-    const uint8_t* p6 = source + o[6];
-    for (int32_t i = begin; i < end; ++i) {
-        // -3 -1 3 9 3 -1 -3, within -2040..3825.
-        const int16_t sum = static_cast<int16_t>(3 * (p2[i] + p4[i] - p0[i] - p6[i]) + 9 * p3[i] - p1[i] - p5[i]);
-        int16_t mean = static_cast<int16_t>(sum / 7);
-        mean = mean < 0 ? 0 : mean;
-        mean = mean > 255 ? 255 : mean;
-        destination[i] = static_cast<uint8_t>(mean);
-    }
+    for (int32_t i = begin; i < end; ++i) destination[i] = clampByte(lineMeanAt<kFilterAcrossWeights>(source, o, i));
 }
 
 void binarizeRun(const uint8_t* __restrict source, uint8_t* __restrict destination, const int32_t* a,
                  const int32_t* c, int32_t begin, int32_t end) {
-    const uint8_t* a0 = source + a[0];
-    const uint8_t* a1 = source + a[1];
-    const uint8_t* a2 = source + a[2];
-    const uint8_t* a4 = source + a[4];
-    const uint8_t* a5 = source + a[5];
-    const uint8_t* a6 = source + a[6];
-    const uint8_t* c0 = source + c[0];
-    const uint8_t* c1 = source + c[1];
-    const uint8_t* c2 = source + c[2];
-    const uint8_t* c4 = source + c[4];
-    const uint8_t* c5 = source + c[5];
-    const uint8_t* c6 = source + c[6];
     for (int32_t i = begin; i < end; ++i) {
-        const uint8_t centre = source[i];
-        const uint16_t along =
-            static_cast<uint16_t>((2 * (a0[i] + a1[i] + a5[i] + a6[i]) + 3 * (a2[i] + a4[i]) + 4 * centre) / 18);
-        const uint16_t across = static_cast<uint16_t>((c0[i] + c1[i] + c2[i] + centre + c4[i] + c5[i] + c6[i]) / 7);
-        const bool ridge = (centre < 4) | (along < across);
+        const int32_t along = lineMeanAt<kBinarizeAlongWeights>(source, a, i);
+        const int32_t across = lineMeanAt<kBinarizeAcrossWeights>(source, c, i);
+        const bool ridge = (source[i] < 4) | (along < across);
         destination[i] = static_cast<uint8_t>(ridge ? 0 : 255);
     }
 }
 
-#if defined(__SSE2__)
-// Sixteen pixels at a time. The line offsets differ from pixel to pixel, so
-// a block of 16 is computed once for each table row that occurs in it and
-// the lanes of that row are kept; most blocks hold one or two rows.
-//
-// Divisions by the weight sums use a 16-bit multiply-high: with
-// m = ceil(2^16 / d), (s * m) >> 16 equals s / d for 0 <= s <= limit
-// (checked at compile time).
-constexpr bool multiplyHighDivides(uint32_t d, uint32_t m, uint32_t limit) {
-    for (uint32_t s = 0; s <= limit; ++s)
-        if (((s * m) >> 16) != s / d) return false;
-    return true;
-}
-constexpr uint16_t kSeventh = 9363;     // ceil(2^16 / 7)
-constexpr uint16_t kEighteenth = 3641;  // ceil(2^16 / 18)
-// The sharpening sum reaches 9 * 255 + 6 * 255 = 3825 before the clamp.
-static_assert(multiplyHighDivides(7, kSeventh, 3825), "sevenths must be exact");
-static_assert(multiplyHighDivides(18, kEighteenth, 18 * 255), "eighteenths must be exact");
+// The interior spans of the three filters sixteen pixels at a time, where a
+// span holds at least sixteen; false leaves the span to the runs above.
+bool meanAlongVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes, const LineOffsets& lines,
+                     int32_t begin, int32_t end);
+bool sharpenAcrossVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes,
+                         const LineOffsets& lines, int32_t begin, int32_t end);
+bool binarizeVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes, const LineOffsets& lines,
+                    int32_t begin, int32_t end);
 
+#if ORVANE_SSE2
+// The line offsets differ from pixel to pixel, so a block of 16 is computed
+// once for each table row that occurs in it and the lanes of that row are
+// kept; most blocks hold one or two rows. Divisions by the weight sums use
+// the 16-bit multiply-high of LineKernel.
 constexpr int32_t kBlock = 16;
 
 inline __m128i loadBlock(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-// The 16 bytes at source + i + o widened to two vectors of 16-bit lanes.
+// The 16 bytes at p widened to two vectors of 16-bit lanes.
 struct Widened {
     __m128i low, high;
 };
@@ -256,7 +243,6 @@ inline Widened widen(const uint8_t* p) {
     return {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
 }
 inline Widened add(Widened a, Widened b) { return {_mm_add_epi16(a.low, b.low), _mm_add_epi16(a.high, b.high)}; }
-inline Widened sub(Widened a, Widened b) { return {_mm_sub_epi16(a.low, b.low), _mm_sub_epi16(a.high, b.high)}; }
 inline Widened times(Widened a, int16_t f) {
     const __m128i factor = _mm_set1_epi16(f);
     return {_mm_mullo_epi16(a.low, factor), _mm_mullo_epi16(a.high, factor)};
@@ -267,67 +253,83 @@ inline Widened quotient(Widened a, uint16_t m) {
 }
 inline __m128i packBytes(Widened a) { return _mm_packus_epi16(a.low, a.high); }
 
-// Plain 7-point sum along the offsets o around source + i.
-inline Widened lineSum(const uint8_t* source, const int32_t* o, int32_t i) {
-    const uint8_t* p = source + i;
-    return add(add(add(widen(p + o[0]), widen(p + o[1])), add(widen(p + o[2]), widen(p + o[3]))),
-               add(add(widen(p + o[4]), widen(p + o[5])), widen(p + o[6])));
+constexpr bool firstOfItsWeight(const int32_t* weights, size_t j) {
+    for (size_t i = 0; i < j; ++i)
+        if (weights[i] == weights[j]) return false;
+    return true;
 }
 
-inline __m128i meanAlongBlock(const uint8_t* source, const int32_t* o, int32_t i) {
-    return packBytes(quotient(lineSum(source, o, i), kSeventh));
+// The points of the line at p + o whose weight is that of point kJ, summed
+// (kJ is the first of them).
+template <const int32_t* kWeights, size_t kJ, size_t... kI>
+inline Widened pointsWeightedAs(const uint8_t* p, const int32_t* o, std::index_sequence<kI...>) {
+    Widened sum = widen(p + o[kJ]);
+    ((kI > kJ && kWeights[kI] == kWeights[kJ] ? (void)(sum = add(sum, widen(p + o[kI]))) : (void)0), ...);
+    return sum;
 }
 
-// -3 -1 3 9 3 -1 -3: a negative sum truncates to a mean of 0 or below and is
-// clamped to 0 either way, so it is set to 0 first; the unsigned packing
-// clamps at 255.
-inline __m128i sharpenAcrossBlock(const uint8_t* source, const int32_t* o, int32_t i) {
-    const uint8_t* p = source + i;
-    const Widened outer = sub(add(widen(p + o[2]), widen(p + o[4])), add(widen(p + o[0]), widen(p + o[6])));
-    const Widened sum = sub(add(times(outer, 3), times(widen(p + o[3]), 9)), add(widen(p + o[1]), widen(p + o[5])));
-    const __m128i zero = _mm_setzero_si128();
-    const Widened positive{_mm_max_epi16(sum.low, zero), _mm_max_epi16(sum.high, zero)};
-    return packBytes(quotient(positive, kSeventh));
+// The weighted sum in 16-bit lanes, exact modulo 2^16 and so exact within
+// the kernel's range: one multiplication per distinct weight.
+template <const int32_t* kWeights, size_t... kJ>
+inline Widened weightedSum(const uint8_t* p, const int32_t* o, std::index_sequence<kJ...> points) {
+    Widened sum{_mm_setzero_si128(), _mm_setzero_si128()};
+    ((firstOfItsWeight(kWeights, kJ)
+          ? (void)(sum = add(sum, times(pointsWeightedAs<kWeights, kJ>(p, o, points),
+                                        static_cast<int16_t>(kWeights[kJ]))))
+          : (void)0),
+     ...);
+    return sum;
+}
+
+// lineMeanAt for the 16 pixels at p. A negative sum truncates to a mean of 0
+// or below and is clamped to 0 either way, so it is set to 0 first (the
+// quotient is unsigned).
+template <const int32_t* kWeights>
+inline Widened lineMeanBlock(const uint8_t* p, const int32_t* o) {
+    using Kernel = LineKernel<kWeights>;
+    Widened sum = weightedSum<kWeights>(p, o, std::make_index_sequence<7>{});
+    if (Kernel::mayBeNegative) {
+        const __m128i zero = _mm_setzero_si128();
+        sum = {_mm_max_epi16(sum.low, zero), _mm_max_epi16(sum.high, zero)};
+    }
+    return quotient(sum, Kernel::reciprocal);
 }
 
 // 0 (ridge) where the centre is below 4 or the weighted mean along the
-// ridge is below the plain mean across it, else 255.
-inline __m128i binarizeBlock(const uint8_t* source, const int32_t* a, const int32_t* c, int32_t i) {
-    const uint8_t* p = source + i;
-    const Widened centre = widen(p);
-    const Widened twos = add(add(widen(p + a[0]), widen(p + a[1])), add(widen(p + a[5]), widen(p + a[6])));
-    const Widened threes = add(widen(p + a[2]), widen(p + a[4]));
-    const Widened along =
-        quotient(add(add(times(twos, 2), times(threes, 3)), times(centre, 4)), kEighteenth);
-    const Widened acrossSum = add(add(add(widen(p + c[0]), widen(p + c[1])), add(widen(p + c[2]), centre)),
-                                  add(add(widen(p + c[4]), widen(p + c[5])), widen(p + c[6])));
-    const Widened across = quotient(acrossSum, kSeventh);
+// ridge is below the mean across it, else 255.
+inline __m128i binarizeBlock(const uint8_t* p, const int32_t* a, const int32_t* c) {
+    const Widened along = lineMeanBlock<kBinarizeAlongWeights>(p, a);
+    const Widened across = lineMeanBlock<kBinarizeAcrossWeights>(p, c);
     const __m128i lower =
         _mm_packs_epi16(_mm_cmplt_epi16(along.low, across.low), _mm_cmplt_epi16(along.high, across.high));
     const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(3)), loadBlock(p));
     return _mm_andnot_si128(_mm_or_si128(lower, dark), _mm_set1_epi8(static_cast<char>(0xFF)));
 }
 
-// The table rows of the 16 codes at codes: (code - 8) / 15 + 1 for codes 8
-// to 172, else 0, with the quotient by multiply-high.
-constexpr uint16_t kFifteenth = 4370;  // ceil(2^16 / 15)
-static_assert(multiplyHighDivides(15, kFifteenth, 172 - 8), "fifteenths must be exact");
+// directionIndex of the 16 codes at codes, with the quotient by
+// multiply-high.
+constexpr uint16_t kCodesPerLineReciprocal = (1 << 16) / kCodesPerLine + 1;  // ceil(2^16 / 15)
+static_assert(multiplyHighDivides(kCodesPerLine, kCodesPerLineReciprocal, kLastLinedCode - kFirstLinedCode),
+              "the quotient of the table rows must be exact");
 
 inline __m128i tableRowsOf(const uint8_t* codes) {
-    const __m128i shifted = _mm_sub_epi8(loadBlock(codes), _mm_set1_epi8(8));  // codes below 8 wrap past 164
-    const __m128i tabled = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(172 - 8))), shifted);
+    // Codes below kFirstLinedCode wrap past the last one.
+    const __m128i shifted = _mm_sub_epi8(loadBlock(codes), _mm_set1_epi8(kFirstLinedCode));
+    const __m128i lined = _mm_cmpeq_epi8(
+        _mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(kLastLinedCode - kFirstLinedCode))), shifted);
     const __m128i zero = _mm_setzero_si128();
-    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(kFifteenth));
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(kCodesPerLineReciprocal));
     const __m128i quotients = _mm_packus_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(shifted, zero), factor),
                                                _mm_mulhi_epu16(_mm_unpackhi_epi8(shifted, zero), factor));
-    return _mm_and_si128(tabled, _mm_add_epi8(quotients, _mm_set1_epi8(1)));
+    return _mm_and_si128(lined, _mm_add_epi8(quotients, _mm_set1_epi8(1)));
 }
 
-// Writes destination[begin..end) (end - begin >= 16) block by block, the
-// table rows taken from codes. The last block is moved back to end at end,
-// recomputing a few pixels.
+// Writes destination[begin..end) block by block, the table rows taken from
+// codes; false when the span is shorter than a block. The last block is
+// moved back to end at end, recomputing a few pixels.
 template <typename Block>
-void blocksOfRow(const uint8_t* codes, uint8_t* destination, int32_t begin, int32_t end, Block block) {
+bool blocksOfRow(const uint8_t* codes, uint8_t* destination, int32_t begin, int32_t end, Block block) {
+    if (end - begin < kBlock) return false;
     for (int32_t at = begin;; at += kBlock) {
         if (at + kBlock > end) at = end - kBlock;
         alignas(16) uint8_t rows[kBlock];
@@ -339,16 +341,44 @@ void blocksOfRow(const uint8_t* codes, uint8_t* destination, int32_t begin, int3
         if (pending != 0) {
             result = _mm_and_si128(result, same);
             do {
-                const uint8_t k = rows[__builtin_ctz(pending)];
+                const uint8_t k = rows[countTrailingZeros(pending)];
                 same = _mm_cmpeq_epi8(ks, _mm_set1_epi8(static_cast<char>(k)));
                 result = _mm_or_si128(result, _mm_and_si128(same, block(k, at)));
                 pending &= ~static_cast<uint32_t>(_mm_movemask_epi8(same));
             } while (pending != 0);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + at), result);
-        if (at + kBlock >= end) return;
+        if (at + kBlock >= end) return true;
     }
 }
+
+bool meanAlongVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes, const LineOffsets& lines,
+                     int32_t begin, int32_t end) {
+    return blocksOfRow(codes, destination, begin, end, [&](int32_t k, int32_t i) {
+        return packBytes(lineMeanBlock<kFilterAlongWeights>(source + i, lines.offset[k]));
+    });
+}
+
+bool sharpenAcrossVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes,
+                         const LineOffsets& lines, int32_t begin, int32_t end) {
+    // The unsigned packing clamps at 255.
+    return blocksOfRow(codes, destination, begin, end, [&](int32_t k, int32_t i) {
+        return packBytes(lineMeanBlock<kFilterAcrossWeights>(source + i, lines.offset[acrossIndex(k)]));
+    });
+}
+
+bool binarizeVector(const uint8_t* source, uint8_t* destination, const uint8_t* codes, const LineOffsets& lines,
+                    int32_t begin, int32_t end) {
+    return blocksOfRow(codes, destination, begin, end, [&](int32_t k, int32_t i) {
+        return binarizeBlock(source + i, lines.offset[k], lines.offset[acrossIndex(k)]);
+    });
+}
+#else
+bool meanAlongVector(const uint8_t*, uint8_t*, const uint8_t*, const LineOffsets&, int32_t, int32_t) { return false; }
+bool sharpenAcrossVector(const uint8_t*, uint8_t*, const uint8_t*, const LineOffsets&, int32_t, int32_t) {
+    return false;
+}
+bool binarizeVector(const uint8_t*, uint8_t*, const uint8_t*, const LineOffsets&, int32_t, int32_t) { return false; }
 #endif
 
 }  // namespace
@@ -373,13 +403,7 @@ void filterAlongRidges(Workspace& ws) {
                 alongEdges.mean(image, x, y, kDirections.along[codes[i]]));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-#if defined(__SSE2__)
-            if (x1 - x0 >= kBlock) {
-                blocksOfRow(codes, smooth, y * width + x0, y * width + x1,
-                            [&](int32_t k, int32_t i) { return meanAlongBlock(image, lines.offset[k], i); });
-                return;
-            }
-#endif
+            if (meanAlongVector(image, smooth, codes, lines, y * width + x0, y * width + x1)) return;
             forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            meanAlongRun(image, smooth, lines.offset[k], begin, end);
@@ -394,14 +418,7 @@ void filterAlongRidges(Workspace& ws) {
             image[i] = clampByte(acrossEdges.mean(smooth, x, y, kDirections.across[codes[i]]));
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-#if defined(__SSE2__)
-            if (x1 - x0 >= kBlock) {
-                blocksOfRow(codes, image, y * width + x0, y * width + x1, [&](int32_t k, int32_t i) {
-                    return sharpenAcrossBlock(smooth, lines.offset[acrossIndex(k)], i);
-                });
-                return;
-            }
-#endif
+            if (sharpenAcrossVector(smooth, image, codes, lines, y * width + x0, y * width + x1)) return;
             forEachRun(codes, kDirections.across, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            sharpenAcrossRun(smooth, image, lines.offset[k], begin, end);
@@ -434,14 +451,7 @@ void binarizeRidges(Workspace& ws) {
             ridges[i] = along < across ? 0 : 255;
         },
         [&](int32_t y, int32_t x0, int32_t x1) {
-#if defined(__SSE2__)
-            if (x1 - x0 >= kBlock) {
-                blocksOfRow(codes, ridges, y * width + x0, y * width + x1, [&](int32_t k, int32_t i) {
-                    return binarizeBlock(image, lines.offset[k], lines.offset[acrossIndex(k)], i);
-                });
-                return;
-            }
-#endif
+            if (binarizeVector(image, ridges, codes, lines, y * width + x0, y * width + x1)) return;
             forEachRun(codes, kDirections.along, y * width + x0, y * width + x1,
                        [&](int32_t k, int32_t begin, int32_t end) {
                            binarizeRun(image, ridges, lines.offset[k], lines.offset[acrossIndex(k)], begin, end);

@@ -1,10 +1,11 @@
-// Box mean and half-resolution reduction.
+// Box mean and half-resolution reduction. The tests compare them with
+// reference::boxMean, reference::halveImage and reference::smoothAndHalve
+// (tests/enhance/reference.cpp). Each vector function does the part of a row
+// it can and returns where the plain loop beside it takes over; builds
+// without SSE2 do nothing in it.
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "core/simd.h"
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -51,12 +52,23 @@ uint32_t reciprocalOf(int32_t d) {
 
 // Means of the columns whose window lies wholly inside the row: sums of the
 // stride-step prefix, all with the same divisor.
+int32_t fullWindowMeansVector(const int32_t* __restrict prefix, uint8_t* __restrict out, int32_t begin, int32_t end,
+                              int32_t radius, int32_t step, uint32_t reciprocal);
+
 void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, int32_t begin, int32_t end,
                      int32_t radius, int32_t step, uint32_t reciprocal) {
-    int32_t x = begin;
-#if defined(__SSE2__)
-    // Four quotients per product pair: the 32 x 32 -> 64-bit multiplies of
-    // the even and the odd lanes, each shifted down, then put back together.
+    for (int32_t x = fullWindowMeansVector(prefix, out, begin, end, radius, step, reciprocal); x < end; ++x) {
+        const uint32_t sum = static_cast<uint32_t>(prefix[x + radius] - prefix[x - radius - step]);
+        out[x] = static_cast<uint8_t>((sum * reciprocal) >> kReciprocalShift);
+    }
+}
+
+#if ORVANE_SSE2
+// Sixteen columns per step, four quotients per product pair: the
+// 32 x 32 -> 64-bit multiplies of the even and the odd lanes, each shifted
+// down, then put back together.
+int32_t fullWindowMeansVector(const int32_t* __restrict prefix, uint8_t* __restrict out, int32_t begin, int32_t end,
+                              int32_t radius, int32_t step, uint32_t reciprocal) {
     const __m128i factor = _mm_set1_epi32(static_cast<int32_t>(reciprocal));
     const __m128i lowLanes = _mm_set_epi32(0, -1, 0, -1);
     auto quotients = [&](int32_t at) {
@@ -67,17 +79,19 @@ void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, 
         const __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(sums, 32), factor), kReciprocalShift);
         return _mm_or_si128(_mm_and_si128(even, lowLanes), _mm_slli_epi64(odd, 32));
     };
+    int32_t x = begin;
     for (; x + 16 <= end; x += 16) {
         const __m128i low = _mm_packs_epi32(quotients(x), quotients(x + 4));
         const __m128i high = _mm_packs_epi32(quotients(x + 8), quotients(x + 12));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(low, high));
     }
-#endif
-    for (; x < end; ++x) {
-        const uint32_t sum = static_cast<uint32_t>(prefix[x + radius] - prefix[x - radius - step]);
-        out[x] = static_cast<uint8_t>((sum * reciprocal) >> kReciprocalShift);
-    }
+    return x;
 }
+#else
+int32_t fullWindowMeansVector(const int32_t*, uint8_t*, int32_t begin, int32_t, int32_t, int32_t, uint32_t) {
+    return begin;
+}
+#endif
 
 // The 3 x 3 mean (radius 1, every sample), the smoothing of every image.
 // Each output row is built from the column sums of the (up to) three source
@@ -86,46 +100,30 @@ void fullWindowMeans(const int32_t* __restrict prefix, uint8_t* __restrict out, 
 //
 // The interior quotients come from a 16-bit multiply-high: with
 // m = ceil(2^16 / d), (s * m) >> 16 equals s / d for every sum s <= 255 d
-// (checked below at compile time), which SSE2 does eight lanes at a time.
+// (checked below at compile time), which SSE2 does eight lanes at a time;
+// the column sums stay aligned to 16 bytes for the stores.
 constexpr uint32_t kThirdOf[4] = {0, 21846, 10923, 7282};  // m for d = 3 * rows
 
-constexpr bool multiplyHighDivides(uint32_t d, uint32_t m) {
-    for (uint32_t s = 0; s <= 255 * d; ++s)
-        if (((s * m) >> 16) != s / d) return false;
-    return true;
-}
-static_assert(multiplyHighDivides(3, kThirdOf[1]) && multiplyHighDivides(6, kThirdOf[2]) &&
-                  multiplyHighDivides(9, kThirdOf[3]),
+static_assert(multiplyHighDivides(3, kThirdOf[1], 255 * 3) && multiplyHighDivides(6, kThirdOf[2], 255 * 6) &&
+                  multiplyHighDivides(9, kThirdOf[3], 255 * 9),
               "the multiply-high quotients of the 3 x 3 mean must be exact");
+
+// Column sums of three rows, and the interior means of the 3 x 3 window
+// from column sums; see meanRow3x3.
+int32_t columnSumsOfThreeVector(const uint8_t* const lines[3], uint16_t* columns, int32_t width);
+int32_t interiorMeansVector(const uint16_t* columns, uint8_t* __restrict out, int32_t width, uint32_t m);
 
 // One row of the 3 x 3 mean: above and below are null outside the image.
 void meanRow3x3(const uint8_t* above, const uint8_t* row, const uint8_t* below, uint8_t* __restrict out,
                 int32_t width) {
     alignas(16) uint16_t columns[kMaxWidth + 8];
-    // The rows inside, first to last; an interior row sums all three in one
-    // go, 16 columns per step.
+    // The rows inside, first to last.
     const uint8_t* lines[3];
     int32_t rows = 0;
     if (above) lines[rows++] = above;
     lines[rows++] = row;
     if (below) lines[rows++] = below;
-    int32_t c = 0;
-#if defined(__SSE2__)
-    if (rows == 3) {
-        const __m128i zero = _mm_setzero_si128();
-        for (; c + 16 <= width; c += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[0] + c));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[1] + c));
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[2] + c));
-            const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                                              _mm_unpacklo_epi8(d, zero));
-            const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                                               _mm_unpackhi_epi8(d, zero));
-            _mm_store_si128(reinterpret_cast<__m128i*>(columns + c), low);
-            _mm_store_si128(reinterpret_cast<__m128i*>(columns + c + 8), high);
-        }
-    }
-#endif
+    const int32_t c = rows == 3 ? columnSumsOfThreeVector(lines, columns, width) : 0;
     for (int32_t x = c; x < width; ++x) columns[x] = lines[0][x];
     for (int32_t i = 1; i < rows; ++i)
         for (int32_t x = c; x < width; ++x) columns[x] = static_cast<uint16_t>(columns[x] + lines[i][x]);
@@ -136,11 +134,34 @@ void meanRow3x3(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
     out[0] = static_cast<uint8_t>((columns[0] + columns[1]) / (2 * rows));
     out[width - 1] = static_cast<uint8_t>((columns[width - 2] + columns[width - 1]) / (2 * rows));
     const uint32_t m = kThirdOf[rows];
-    int32_t x = 1;
-#if defined(__SSE2__)
-    // Sixteen outputs per step while x + 16 <= width - 1 (columns x - 1 to
-    // x + 16 exist); the scalar loop below finishes the row.
+    for (int32_t x = interiorMeansVector(columns, out, width, m); x < width - 1; ++x)
+        out[x] = static_cast<uint8_t>(((columns[x - 1] + columns[x] + columns[x + 1]) * m) >> 16);
+}
+
+#if ORVANE_SSE2
+// The three rows summed in one go, 16 columns per step.
+int32_t columnSumsOfThreeVector(const uint8_t* const lines[3], uint16_t* columns, int32_t width) {
+    const __m128i zero = _mm_setzero_si128();
+    int32_t c = 0;
+    for (; c + 16 <= width; c += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[0] + c));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[1] + c));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[2] + c));
+        const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                          _mm_unpacklo_epi8(d, zero));
+        const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                                           _mm_unpackhi_epi8(d, zero));
+        _mm_store_si128(reinterpret_cast<__m128i*>(columns + c), low);
+        _mm_store_si128(reinterpret_cast<__m128i*>(columns + c + 8), high);
+    }
+    return c;
+}
+
+// Sixteen outputs per step from x = 1 while x + 16 <= width - 1 (columns
+// x - 1 to x + 16 exist).
+int32_t interiorMeansVector(const uint16_t* columns, uint8_t* __restrict out, int32_t width, uint32_t m) {
     const __m128i multiplier = _mm_set1_epi16(static_cast<int16_t>(m));
+    int32_t x = 1;
     for (; x + 16 <= width - 1; x += 16) {
         const __m128i low = _mm_add_epi16(
             _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + x - 1)),
@@ -154,10 +175,12 @@ void meanRow3x3(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
             _mm_packus_epi16(_mm_mulhi_epu16(low, multiplier), _mm_mulhi_epu16(high, multiplier));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), means);
     }
-#endif
-    for (; x < width - 1; ++x)
-        out[x] = static_cast<uint8_t>(((columns[x - 1] + columns[x] + columns[x + 1]) * m) >> 16);
+    return x;
 }
+#else
+int32_t columnSumsOfThreeVector(const uint8_t* const*, uint16_t*, int32_t) { return 0; }
+int32_t interiorMeansVector(const uint16_t*, uint8_t*, int32_t, uint32_t) { return 1; }
+#endif
 
 void boxMean3x3(const uint8_t* __restrict source, uint8_t* __restrict destination, int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
@@ -166,6 +189,55 @@ void boxMean3x3(const uint8_t* __restrict source, uint8_t* __restrict destinatio
                    width);
     }
 }
+
+// The prefix of sampling 2 (a running total per column parity) from
+// column 0; returns the column reached, with the two totals so far.
+#if ORVANE_SSE2
+// Four columns (two of each parity) per step: [a, b, c, d] plus itself
+// shifted by two lanes is [a, b, a + c, b + d]; the totals so far are added
+// to both halves and carried in lanes 2 and 3.
+int32_t parityPrefixVector(const int32_t* sums, int32_t* prefix, int32_t width, int32_t& even, int32_t& odd) {
+    __m128i totals = _mm_setzero_si128();
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x));
+        const __m128i result = _mm_add_epi32(_mm_add_epi32(v, _mm_slli_si128(v, 8)), totals);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x), result);
+        totals = _mm_shuffle_epi32(result, _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    even = _mm_cvtsi128_si32(totals);
+    odd = _mm_cvtsi128_si32(_mm_srli_si128(totals, 4));
+    return x;
+}
+#else
+int32_t parityPrefixVector(const int32_t*, int32_t*, int32_t, int32_t&, int32_t&) { return 0; }
+#endif
+
+// Interior of one half row: the 1 2 1 sums across the vertical sums at the
+// even columns from x = 2; see halveImage.
+#if ORVANE_SSE2
+// Eight outputs per step: the even and odd sums split out of the 32-bit
+// lanes (each at most 1020, so the signed packs are exact).
+int32_t halveRowVector(const uint16_t* vertical, uint8_t* out, int32_t width) {
+    const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+    int32_t x = 2;
+    for (; x + 14 < width - 2; x += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 8));
+        const __m128i pl = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x - 2));
+        const __m128i ql = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 6));
+        const __m128i centre = _mm_packs_epi32(_mm_and_si128(p, lowHalf), _mm_and_si128(q, lowHalf));
+        const __m128i right = _mm_packs_epi32(_mm_srli_epi32(p, 16), _mm_srli_epi32(q, 16));
+        const __m128i left = _mm_packs_epi32(_mm_srli_epi32(pl, 16), _mm_srli_epi32(ql, 16));
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(left, right), _mm_add_epi16(centre, centre));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x / 2),
+                         _mm_packus_epi16(_mm_srli_epi16(sum, 4), _mm_setzero_si128()));
+    }
+    return x;
+}
+#else
+int32_t halveRowVector(const uint16_t*, uint8_t*, int32_t) { return 2; }
+#endif
 
 }  // namespace
 
@@ -243,21 +315,7 @@ void boxMean(Workspace& ws, const uint8_t* source, uint8_t* destination, int32_t
         // with the running totals kept in registers.
         if (step == 2) {
             int32_t even = 0, odd = 0;
-            int32_t x = 0;
-#if defined(__SSE2__)
-            // Four columns (two of each parity) per step: [a, b, c, d] plus
-            // itself shifted by two lanes is [a, b, a + c, b + d]; the totals
-            // so far are added to both halves and carried in lanes 2 and 3.
-            __m128i totals = _mm_setzero_si128();
-            for (; x + 4 <= width; x += 4) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + x));
-                const __m128i result = _mm_add_epi32(_mm_add_epi32(v, _mm_slli_si128(v, 8)), totals);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + x), result);
-                totals = _mm_shuffle_epi32(result, _MM_SHUFFLE(3, 2, 3, 2));
-            }
-            even = _mm_cvtsi128_si32(totals);
-            odd = _mm_cvtsi128_si32(_mm_srli_si128(totals, 4));
-#endif
+            int32_t x = parityPrefixVector(sums, prefix, width, even, odd);
             for (; x + 1 < width; x += 2) {
                 even += sums[x];
                 odd += sums[x + 1];
@@ -333,24 +391,7 @@ void halveImage(Workspace& ws) {
         uint8_t* out = half + (y / 2) * halfWidth;
         for (int32_t x = 0; x < width; ++x)
             vertical[x] = static_cast<uint16_t>(above[x] + 2 * row[x] + below[x]);
-        int32_t x = 2;
-#if defined(__SSE2__)
-        // Eight outputs per step: the even and odd sums split out of the
-        // 32-bit lanes (each at most 1020, so the signed packs are exact).
-        const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
-        for (; x + 14 < width - 2; x += 16) {
-            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x));
-            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 8));
-            const __m128i pl = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x - 2));
-            const __m128i ql = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertical + x + 6));
-            const __m128i centre = _mm_packs_epi32(_mm_and_si128(p, lowHalf), _mm_and_si128(q, lowHalf));
-            const __m128i right = _mm_packs_epi32(_mm_srli_epi32(p, 16), _mm_srli_epi32(q, 16));
-            const __m128i left = _mm_packs_epi32(_mm_srli_epi32(pl, 16), _mm_srli_epi32(ql, 16));
-            const __m128i sum = _mm_add_epi16(_mm_add_epi16(left, right), _mm_add_epi16(centre, centre));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x / 2),
-                             _mm_packus_epi16(_mm_srli_epi16(sum, 4), _mm_setzero_si128()));
-        }
-#endif
+        int32_t x = halveRowVector(vertical, out, width);
         for (; x < width - 2; x += 2)
             out[x / 2] = static_cast<uint8_t>((vertical[x - 1] + 2 * vertical[x] + vertical[x + 1]) >> 4);
     }
