@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/simd.h"
 #include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
 
@@ -32,7 +33,7 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
             // pixel turns into ridge.
             uint64_t ridge = zeroBits(plane + y * w + x0, span);
             while (ridge) {
-                const int32_t x = x0 + __builtin_ctzll(ridge);
+                const int32_t x = x0 + countTrailingZeros(ridge);
                 ridge &= ridge - 1;
                 const int32_t p = y * w + x;
                 if (plane[p] != kRidge) continue;
@@ -46,7 +47,7 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
                 }
                 // Exactly one ridge neighbour: an end pixel.
                 if ((neighbours & (neighbours - 1)) != 0 || maxPieceLength < 1) continue;
-                const int32_t first = p + offsets[__builtin_ctz(neighbours)];
+                const int32_t first = p + offsets[countTrailingZeros(neighbours)];
 
                 int32_t length = 0;
                 piece[length++] = p;

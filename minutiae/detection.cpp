@@ -2,17 +2,13 @@
 
 #include <cmath>
 
+#include <cstring>
+
+#include "core/simd.h"
 #include "minutiae/description.h"
 #include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
 #include "workspace/numeric.h"
-
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define ORVANE_DETECT_SSE2 1
-#endif
-
-#include <cstring>
 
 namespace orvane {
 
@@ -35,6 +31,31 @@ int32_t circleVariation(const Workspace& ws, int32_t x, int32_t y) {
     return sum;
 }
 
+namespace {
+
+// Looks for the background value (255) in row[0..count) sixteen bytes at a
+// time while they fit: true when found, else the count of bytes looked at
+// in checked.
+#if ORVANE_SSE2
+bool holdsBackgroundVector(const uint8_t* row, int32_t count, int32_t& checked) {
+    const __m128i full = _mm_set1_epi8(static_cast<char>(0xFF));
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, full))) return true;
+    }
+    checked = i;
+    return false;
+}
+#else
+bool holdsBackgroundVector(const uint8_t*, int32_t, int32_t& checked) {
+    checked = 0;
+    return false;
+}
+#endif
+
+}  // namespace
+
 bool touchesBackground(const Workspace& ws, int32_t x, int32_t y) {
     const int32_t w = ws.width;
     const int32_t x0 = x - kBackgroundHalfWindow > 0 ? x - kBackgroundHalfWindow : 0;
@@ -45,13 +66,7 @@ bool touchesBackground(const Workspace& ws, int32_t x, int32_t y) {
     for (int32_t yy = y0; yy <= y1; ++yy) {
         const uint8_t* row = ws.orientationPlane + yy * w + x0;
         int32_t i = 0;
-#if ORVANE_DETECT_SSE2
-        const __m128i full = _mm_set1_epi8(static_cast<char>(0xFF));
-        for (; i + 16 <= span; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, full))) return true;
-        }
-#endif
+        if (holdsBackgroundVector(row, span, i)) return true;
         for (; i < span; ++i) {
             if (row[i] == 255) return true;
         }
@@ -68,7 +83,7 @@ int32_t scanCandidates(const Workspace& ws, CandidateList& endings, CandidateLis
             const int32_t span = w - kScanMargin - x0 < 64 ? w - kScanMargin - x0 : 64;
             uint64_t ridge = zeroBits(ws.imagePlane + y * w + x0, span);
             while (ridge) {
-                const int32_t cx = x0 + __builtin_ctzll(ridge);
+                const int32_t cx = x0 + countTrailingZeros(ridge);
                 ridge &= ridge - 1;
                 const int32_t p = y * w + cx;
                 CandidateList* list;

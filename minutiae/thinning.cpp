@@ -1,12 +1,12 @@
+// Thinning of the ridge image on bit lines. The tests compare it with
+// reference::thinImage (tests/minutiae/reference.cpp), the scheme as plainly
+// stated; thinPlain below serves planes holding other values than 0 and 255.
 #include "minutiae/thinning.h"
 
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define ORVANE_THIN_SSE2 1
-#endif
+#include "core/simd.h"
 
 namespace orvane {
 
@@ -68,11 +68,9 @@ void thinPlain(uint8_t* plane, int32_t w, int32_t h) {
     }
 }
 
-inline int countTrailingZeros64(uint64_t v) { return __builtin_ctzll(v); }
-
 // Bits of the 16 pixels from `row` that are exactly 0, and whether any of
 // them is neither 0 nor 255.
-#if ORVANE_THIN_SSE2
+#if ORVANE_SSE2
 inline uint64_t ridgeBits16(const uint8_t* row, bool& other) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
     const uint32_t zero = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
@@ -211,7 +209,7 @@ struct BitThinner {
             for (int32_t k = 0; k < kRowWords; ++k) {
                 uint64_t bits = ridgeRows[y][k];
                 while (bits) {
-                    const int32_t xx = k * 64 + countTrailingZeros64(bits);
+                    const int32_t xx = k * 64 + countTrailingZeros(bits);
                     bits &= bits - 1;
                     ridgeColumns[xx][y >> 6] |= uint64_t{1} << (y & 63);
                 }
@@ -270,93 +268,61 @@ struct BitThinner {
         }
     }
 
-    void horizontalPass() {
-        const int32_t words = (w + 63) >> 6;
-        uint64_t deleted[kRowWords + 1] = {};
-        uint64_t marks[kRowWords];
-        for (int32_t y = 1; y <= h - 2; ++y) {
-            if (!lineDeletions(ridgeRows[y - 1], ridgeRows[y], ridgeRows[y + 1], pendingRows[y], innerColumns,
-                               words, true, deleted))
+    // One pass along the lines of one direction (rows for the horizontal
+    // pass, columns for the vertical one). Lines and pending belong to that
+    // direction, crossLines and crossPending to the other; lineCount lines of
+    // lineLength pixels, bit p of line l being pixel (p, l) of a row or
+    // (l, p) of a column.
+    template <bool kAlongRows, typename Lines, typename CrossLines>
+    void pass(Lines& lines, Lines& pending, CrossLines& crossLines, CrossLines& crossPending, const uint64_t* inner,
+              int32_t lineCount, int32_t lineLength) {
+        constexpr int32_t kWords = kRowWords > kColumnWords ? kRowWords : kColumnWords;
+        const int32_t words = (lineLength + 63) >> 6;
+        uint64_t deleted[kWords + 1] = {};
+        uint64_t marks[kWords];
+        for (int32_t l = 1; l <= lineCount - 2; ++l) {
+            if (!lineDeletions(lines[l - 1], lines[l], lines[l + 1], pending[l], inner, words, kAlongRows, deleted))
                 continue;
             dilate(deleted, words, marks);
             bool any = false;
             for (int32_t k = 0; k < words; ++k) {
                 if (!deleted[k]) continue;
                 any = true;
-                ridgeRows[y][k] &= ~deleted[k];
+                lines[l][k] &= ~deleted[k];
                 uint64_t bits = deleted[k];
                 while (bits) {
-                    const int32_t x = k * 64 + countTrailingZeros64(bits);
+                    const int32_t p = k * 64 + countTrailingZeros(bits);
                     bits &= bits - 1;
-                    plane[y * w + x] = 255;
-                    ridgeColumns[x][y >> 6] &= ~(uint64_t{1} << (y & 63));
-                    markColumns(x, y);
+                    plane[kAlongRows ? l * w + p : p * w + l] = 255;
+                    crossLines[p][l >> 6] &= ~(uint64_t{1} << (l & 63));
+                    markNeighbourhood(crossPending, p, l);
                 }
             }
             if (!any) continue;
             changed = true;
             for (int32_t k = 0; k < words; ++k) {
-                pendingRows[y - 1][k] |= marks[k];
-                pendingRows[y][k] |= marks[k];
-                pendingRows[y + 1][k] |= marks[k];
+                pending[l - 1][k] |= marks[k];
+                pending[l][k] |= marks[k];
+                pending[l + 1][k] |= marks[k];
             }
         }
     }
 
-    void verticalPass() {
-        const int32_t words = (h + 63) >> 6;
-        uint64_t deleted[kColumnWords + 1] = {};
-        uint64_t marks[kColumnWords];
-        for (int32_t x = 1; x <= w - 2; ++x) {
-            if (!lineDeletions(ridgeColumns[x - 1], ridgeColumns[x], ridgeColumns[x + 1], pendingColumns[x],
-                               innerRows, words, false, deleted))
-                continue;
-            dilate(deleted, words, marks);
-            bool any = false;
-            for (int32_t k = 0; k < words; ++k) {
-                if (!deleted[k]) continue;
-                any = true;
-                ridgeColumns[x][k] &= ~deleted[k];
-                uint64_t bits = deleted[k];
-                while (bits) {
-                    const int32_t y = k * 64 + countTrailingZeros64(bits);
-                    bits &= bits - 1;
-                    plane[y * w + x] = 255;
-                    ridgeRows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
-                    markRows(x, y);
-                }
-            }
-            if (!any) continue;
-            changed = true;
-            for (int32_t k = 0; k < words; ++k) {
-                pendingColumns[x - 1][k] |= marks[k];
-                pendingColumns[x][k] |= marks[k];
-                pendingColumns[x + 1][k] |= marks[k];
-            }
-        }
-    }
+    void horizontalPass() { pass<true>(ridgeRows, pendingRows, ridgeColumns, pendingColumns, innerColumns, h, w); }
+    void verticalPass() { pass<false>(ridgeColumns, pendingColumns, ridgeRows, pendingRows, innerRows, w, h); }
 
-    // Pending marks of the 3 x 3 neighbourhood of a deleted pixel in the bit
-    // lines of the other direction.
-    void markColumns(int32_t x, int32_t y) {
-        const int32_t vy = y - 1;
-        const int32_t vWord = vy >> 6, vShift = vy & 63;
-        const uint64_t low = uint64_t{7} << vShift;
-        const uint64_t high = vShift > 61 ? uint64_t{7} >> (64 - vShift) : 0;
-        for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord] |= low;
+    // Pending marks of the 3 x 3 neighbourhood of the pixel deleted at bit p
+    // of line l, in the bit lines of the other direction (lines p - 1 to
+    // p + 1, bits l - 1 to l + 1).
+    template <typename CrossLines>
+    static void markNeighbourhood(CrossLines& crossPending, int32_t p, int32_t l) {
+        const int32_t first = l - 1;
+        const int32_t word = first >> 6, shift = first & 63;
+        const uint64_t low = uint64_t{7} << shift;
+        const uint64_t high = shift > 61 ? uint64_t{7} >> (64 - shift) : 0;
+        for (int32_t i = -1; i <= 1; ++i) crossPending[p + i][word] |= low;
         if (high) {
-            for (int32_t i = -1; i <= 1; ++i) pendingColumns[x + i][vWord + 1] |= high;
-        }
-    }
-
-    void markRows(int32_t x, int32_t y) {
-        const int32_t hx = x - 1;
-        const int32_t hWord = hx >> 6, hShift = hx & 63;
-        const uint64_t low = uint64_t{7} << hShift;
-        const uint64_t high = hShift > 61 ? uint64_t{7} >> (64 - hShift) : 0;
-        for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord] |= low;
-        if (high) {
-            for (int32_t i = -1; i <= 1; ++i) pendingRows[y + i][hWord + 1] |= high;
+            for (int32_t i = -1; i <= 1; ++i) crossPending[p + i][word + 1] |= high;
         }
     }
 };
