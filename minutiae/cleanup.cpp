@@ -1,3 +1,5 @@
+// Skeleton clean-up. The tests compare it with reference::cleanSkeleton
+// (tests/minutiae/reference.cpp), a plain pass over every interior pixel.
 #include "minutiae/cleanup.h"
 
 #include <cstring>
@@ -51,22 +53,7 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
 
                 int32_t length = 0;
                 piece[length++] = p;
-                int32_t prev = p;
-                int32_t cur = first;
-                int32_t advances = 0;
-                for (;;) {
-                    if (onBorder(cur)) {
-                        piece[length++] = cur;
-                        break;
-                    }
-                    if (isBifurcationPixel(ws, cur)) break;
-                    piece[length++] = cur;
-                    int32_t next;
-                    if (nextRidgePixel(ws, cur, prev, next) != 0) break;
-                    prev = cur;
-                    cur = next;
-                    if (++advances == maxPieceLength) break;
-                }
+                walkRidge(ws, p, first, maxPieceLength, onBorder, [&](int32_t q) { piece[length++] = q; });
                 if (length <= maxPieceLength) {
                     for (int32_t i = 0; i < length; ++i) plane[piece[i]] = kBackground;
                 }

@@ -1,3 +1,6 @@
+// Minutia detection. The tests compare it with reference::detectMinutiae
+// (tests/minutiae/reference.cpp), which handles the candidate lists
+// literally.
 #include "minutiae/detection.h"
 
 #include <cmath>
@@ -142,44 +145,48 @@ bool facing(int32_t dirA, int32_t dirB, int32_t aToB, int32_t bToA) {
     return t >= 90 && t <= 270 && ta >= 150 && ta <= 210 && tb >= 150 && tb <= 210;
 }
 
-void filterEndings(CandidateList& list, const EndingFacts* facts, int32_t mergeDistance) {
+// What a pair filter does with a later entry b beyond the merge distance of
+// entry a.
+enum class Beyond { kKeep, kRemovePair, kStopScanning };
+
+// For each entry a still in the list, in order: every later entry within
+// mergeDistance, and every one that beyond(a, b, distance) says so of, is
+// removed, and a with them if any was.
+template <typename BeyondMerge>
+void filterPairs(CandidateList& list, int32_t mergeDistance, BeyondMerge beyond) {
     for (int32_t a = 0; a < list.count; ++a) {
         if (isRemoved(list, a)) continue;
         bool marked = false;
         for (int32_t b = a + 1; b < list.count; ++b) {
             if (isRemoved(list, b)) continue;
             const double d = entryDistance(list, a, b);
-            if (d <= mergeDistance) {
+            Beyond action = Beyond::kRemovePair;
+            if (d > mergeDistance) action = beyond(a, b, d);
+            if (action == Beyond::kStopScanning) break;
+            if (action == Beyond::kRemovePair) {
                 removeEntry(list, b);
                 marked = true;
-            } else if (d <= kFacingDistance) {
-                if (!facts[a].traced) break;
-                if (!facts[b].traced) continue;
-                const int32_t aToB = pointDirection(list.x[a], list.y[a], list.x[b], list.y[b]);
-                const int32_t bToA = pointDirection(list.x[b], list.y[b], list.x[a], list.y[a]);
-                if (facing(facts[a].direction, facts[b].direction, aToB, bToA)) {
-                    removeEntry(list, b);
-                    marked = true;
-                }
             }
         }
         if (marked) removeEntry(list, a);
     }
 }
 
+// Endings also go in pairs that face each other within kFacingDistance;
+// an untraced ending a is compared no further.
+void filterEndings(CandidateList& list, const EndingFacts* facts, int32_t mergeDistance) {
+    filterPairs(list, mergeDistance, [&](int32_t a, int32_t b, double d) {
+        if (d > kFacingDistance) return Beyond::kKeep;
+        if (!facts[a].traced) return Beyond::kStopScanning;
+        if (!facts[b].traced) return Beyond::kKeep;
+        const int32_t aToB = pointDirection(list.x[a], list.y[a], list.x[b], list.y[b]);
+        const int32_t bToA = pointDirection(list.x[b], list.y[b], list.x[a], list.y[a]);
+        return facing(facts[a].direction, facts[b].direction, aToB, bToA) ? Beyond::kRemovePair : Beyond::kKeep;
+    });
+}
+
 void filterBifurcations(CandidateList& list, int32_t mergeDistance) {
-    for (int32_t a = 0; a < list.count; ++a) {
-        if (isRemoved(list, a)) continue;
-        bool marked = false;
-        for (int32_t b = a + 1; b < list.count; ++b) {
-            if (isRemoved(list, b)) continue;
-            if (entryDistance(list, a, b) <= mergeDistance) {
-                removeEntry(list, b);
-                marked = true;
-            }
-        }
-        if (marked) removeEntry(list, a);
-    }
+    filterPairs(list, mergeDistance, [](int32_t, int32_t, double) { return Beyond::kKeep; });
 }
 
 }  // namespace

@@ -66,6 +66,38 @@ inline int32_t nextRidgePixel(const Workspace& ws, int32_t c, int32_t q, int32_t
     return 0;
 }
 
+// The place where a walk along the ridge stopped: the pixel it stands on
+// and the one it came from.
+struct RidgeWalk {
+    int32_t previous;
+    int32_t current;
+};
+
+// Walks the ridge from start through its ridge neighbour first for at most
+// n advances. At each pixel reached: where stopHere(pixel) holds, the walk
+// takes it (visit(pixel)) and ends; at a bifurcation pixel it ends without
+// taking it; otherwise it takes the pixel and goes on to the one ridge pixel
+// beyond it, ending where there is none or several. Pixels tested for a
+// bifurcation must be off the border: stopHere keeps the walk there.
+template <typename StopHere, typename Visit>
+inline RidgeWalk walkRidge(const Workspace& ws, int32_t start, int32_t first, int32_t n, StopHere stopHere,
+                           Visit visit) {
+    RidgeWalk walk{start, first};
+    for (int32_t steps = 0; steps < n; ++steps) {
+        if (stopHere(walk.current)) {
+            visit(walk.current);
+            break;
+        }
+        if (isBifurcationPixel(ws, walk.current)) break;
+        visit(walk.current);
+        int32_t next;
+        if (nextRidgePixel(ws, walk.current, walk.previous, next) != 0) break;
+        walk.previous = walk.current;
+        walk.current = next;
+    }
+    return walk;
+}
+
 // Follows the ridge from s (which must have exactly one ridge neighbour) for
 // at most n advances, stopping before a bifurcation pixel or where the ridge
 // does not continue uniquely. Returns 0 and sets end, or 1.
@@ -81,16 +113,9 @@ inline int32_t traceRidge(const Workspace& ws, int32_t s, int32_t n, int32_t& en
         }
     }
     if (count != 1) return 1;
-    int32_t prev = s;
-    int32_t cur = neighbour;
-    for (int32_t steps = 0; steps < n; ++steps) {
-        if (isBifurcationPixel(ws, cur)) break;
-        int32_t next;
-        if (nextRidgePixel(ws, cur, prev, next) != 0) break;
-        prev = cur;
-        cur = next;
-    }
-    end = isBifurcationPixel(ws, cur) ? prev : cur;
+    const RidgeWalk walk = walkRidge(
+        ws, s, neighbour, n, [](int32_t) { return false; }, [](int32_t) {});
+    end = isBifurcationPixel(ws, walk.current) ? walk.previous : walk.current;
     return 0;
 }
 
