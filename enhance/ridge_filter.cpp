@@ -161,6 +161,16 @@ bool validSize(const Workspace& ws) {
     return ws.width >= 1 && ws.height >= 1 && ws.width <= kMaxWidth && ws.height <= kMaxHeight;
 }
 
+// What a filter sets up for the image size: the line offsets, and the edge
+// means of its two weight tables (along and across the ridge).
+struct FilterLines {
+    FilterLines(const Workspace& ws, const int32_t* alongWeights, const int32_t* acrossWeights)
+        : lines(ws.width), alongEdges(alongWeights, ws.width, ws.height),
+          acrossEdges(acrossWeights, ws.width, ws.height) {}
+    LineOffsets lines;
+    EdgeLineMeans alongEdges, acrossEdges;
+};
+
 // What the interior kernels know of a weight table at compile time: the
 // divisor, the range of the sums, and the multiplier of the vector quotient.
 template <const int32_t* kWeights>
@@ -385,18 +395,18 @@ bool binarizeVector(const uint8_t*, uint8_t*, const uint8_t*, const LineOffsets&
 
 void filterAlongRidges(Workspace& ws) {
     if (!validSize(ws)) return;
+    FilterLines filter(ws, kFilterAlongWeights, kFilterAcrossWeights);
     const int32_t width = ws.width;
-    const int32_t height = ws.height;
+    const LineOffsets& lines = filter.lines;
+    EdgeLineMeans& alongEdges = filter.alongEdges;
+    EdgeLineMeans& acrossEdges = filter.acrossEdges;
     uint8_t* image = ws.imagePlane;
     uint8_t* smooth = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
-    const LineOffsets lines(width);
-    EdgeLineMeans alongEdges(kFilterAlongWeights, width, height);
-    EdgeLineMeans acrossEdges(kFilterAcrossWeights, width, height);
 
     // Along the ridge: plain 7-point mean of imagePlane into scratchPlane.
     visitPixels(
-        width, height,
+        width, ws.height,
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
             smooth[i] = static_cast<uint8_t>(
@@ -412,7 +422,7 @@ void filterAlongRidges(Workspace& ws) {
 
     // Across the ridge: sharpening of scratchPlane back into imagePlane.
     visitPixels(
-        width, height,
+        width, ws.height,
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
             image[i] = clampByte(acrossEdges.mean(smooth, x, y, kDirections.across[codes[i]]));
@@ -428,14 +438,15 @@ void filterAlongRidges(Workspace& ws) {
 
 void binarizeRidges(Workspace& ws) {
     if (!validSize(ws)) return;
+    FilterLines filter(ws, kBinarizeAlongWeights, kBinarizeAcrossWeights);
     const int32_t width = ws.width;
     const int32_t height = ws.height;
+    const LineOffsets& lines = filter.lines;
+    EdgeLineMeans& alongEdges = filter.alongEdges;
+    EdgeLineMeans& acrossEdges = filter.acrossEdges;
     const uint8_t* image = ws.imagePlane;
     uint8_t* ridges = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
-    const LineOffsets lines(width);
-    EdgeLineMeans alongEdges(kBinarizeAlongWeights, width, height);
-    EdgeLineMeans acrossEdges(kBinarizeAcrossWeights, width, height);
 
     visitPixels(
         width, height,

@@ -102,17 +102,8 @@ inline RidgeWalk walkRidge(const Workspace& ws, int32_t start, int32_t first, in
 // at most n advances, stopping before a bifurcation pixel or where the ridge
 // does not continue uniquely. Returns 0 and sets end, or 1.
 inline int32_t traceRidge(const Workspace& ws, int32_t s, int32_t n, int32_t& end) {
-    int32_t offsets[8];
-    ringOffsets(ws.width, offsets);
-    int32_t count = 0;
-    int32_t neighbour = kNoPixel;
-    for (int32_t i = 0; i < 8; ++i) {
-        if (ws.imagePlane[s + offsets[i]] == kRidge) {
-            ++count;
-            neighbour = s + offsets[i];
-        }
-    }
-    if (count != 1) return 1;
+    int32_t neighbour;
+    if (nextRidgePixel(ws, s, kNoPixel, neighbour) != 0) return 1;
     const RidgeWalk walk = walkRidge(
         ws, s, neighbour, n, [](int32_t) { return false; }, [](int32_t) {});
     end = isBifurcationPixel(ws, walk.current) ? walk.previous : walk.current;
