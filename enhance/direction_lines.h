@@ -7,8 +7,9 @@
 namespace orvane {
 
 // 12 directions, 15 degrees apart (row k at 15k degrees from +x towards +y),
-// of 7 offsets (dx, dy) each; offset 3 is the centre.
+// of 7 offsets (dx, dy) each; offset kLineCentre is the centre, (0, 0).
 extern const int32_t DirectionLineTable[12][7][2];
+constexpr int32_t kLineCentre = 3;
 
 // Weights of the line means, weight i belonging to offset i. A mean is the
 // weighted sum of the points divided by the sum of their weights; both the

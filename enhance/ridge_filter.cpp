@@ -161,16 +161,6 @@ bool validSize(const Workspace& ws) {
     return ws.width >= 1 && ws.height >= 1 && ws.width <= kMaxWidth && ws.height <= kMaxHeight;
 }
 
-// What a filter sets up for the image size: the line offsets, and the edge
-// means of its two weight tables (along and across the ridge).
-struct FilterLines {
-    FilterLines(const Workspace& ws, const int32_t* alongWeights, const int32_t* acrossWeights)
-        : lines(ws.width), alongEdges(alongWeights, ws.width, ws.height),
-          acrossEdges(acrossWeights, ws.width, ws.height) {}
-    LineOffsets lines;
-    EdgeLineMeans alongEdges, acrossEdges;
-};
-
 // What the interior kernels know of a weight table at compile time: the
 // divisor, the range of the sums, and the multiplier of the vector quotient.
 template <const int32_t* kWeights>
@@ -263,29 +253,44 @@ inline Widened quotient(Widened a, uint16_t m) {
 }
 inline __m128i packBytes(Widened a) { return _mm_packus_epi16(a.low, a.high); }
 
-constexpr bool firstOfItsWeight(const int32_t* weights, size_t j) {
+inline Widened sub(Widened a, Widened b) { return {_mm_sub_epi16(a.low, b.low), _mm_sub_epi16(a.high, b.high)}; }
+
+constexpr int32_t magnitude(int32_t weight) { return weight < 0 ? -weight : weight; }
+
+constexpr bool firstOfItsMagnitude(const int32_t* weights, size_t j) {
     for (size_t i = 0; i < j; ++i)
-        if (weights[i] == weights[j]) return false;
+        if (magnitude(weights[i]) == magnitude(weights[j])) return false;
     return true;
 }
 
-// The points of the line at p + o whose weight is that of point kJ, summed
-// (kJ is the first of them).
+// Point i of the line at p + o; the centre is p itself.
+template <size_t kI>
+inline Widened linePoint(const uint8_t* p, const int32_t* o) {
+    return widen(kI == kLineCentre ? p : p + o[kI]);
+}
+
+// The points of the line whose weight has the magnitude of point kJ's,
+// added where the weight is positive and subtracted where it is negative.
 template <const int32_t* kWeights, size_t kJ, size_t... kI>
 inline Widened pointsWeightedAs(const uint8_t* p, const int32_t* o, std::index_sequence<kI...>) {
-    Widened sum = widen(p + o[kJ]);
-    ((kI > kJ && kWeights[kI] == kWeights[kJ] ? (void)(sum = add(sum, widen(p + o[kI]))) : (void)0), ...);
-    return sum;
+    const Widened zero{_mm_setzero_si128(), _mm_setzero_si128()};
+    Widened positive = zero, negative = zero;
+    ((magnitude(kWeights[kI]) == magnitude(kWeights[kJ])
+          ? (void)(kWeights[kI] > 0 ? (positive = add(positive, linePoint<kI>(p, o)))
+                                    : (negative = add(negative, linePoint<kI>(p, o))))
+          : (void)0),
+     ...);
+    return sub(positive, negative);
 }
 
 // The weighted sum in 16-bit lanes, exact modulo 2^16 and so exact within
-// the kernel's range: one multiplication per distinct weight.
+// the kernel's range: one multiplication per distinct weight magnitude.
 template <const int32_t* kWeights, size_t... kJ>
 inline Widened weightedSum(const uint8_t* p, const int32_t* o, std::index_sequence<kJ...> points) {
     Widened sum{_mm_setzero_si128(), _mm_setzero_si128()};
-    ((firstOfItsWeight(kWeights, kJ)
+    ((firstOfItsMagnitude(kWeights, kJ)
           ? (void)(sum = add(sum, times(pointsWeightedAs<kWeights, kJ>(p, o, points),
-                                        static_cast<int16_t>(kWeights[kJ]))))
+                                        static_cast<int16_t>(magnitude(kWeights[kJ])))))
           : (void)0),
      ...);
     return sum;
@@ -395,11 +400,10 @@ bool binarizeVector(const uint8_t*, uint8_t*, const uint8_t*, const LineOffsets&
 
 void filterAlongRidges(Workspace& ws) {
     if (!validSize(ws)) return;
-    FilterLines filter(ws, kFilterAlongWeights, kFilterAcrossWeights);
     const int32_t width = ws.width;
-    const LineOffsets& lines = filter.lines;
-    EdgeLineMeans& alongEdges = filter.alongEdges;
-    EdgeLineMeans& acrossEdges = filter.acrossEdges;
+    const LineOffsets lines(width);
+    EdgeLineMeans alongEdges(kFilterAlongWeights, width, ws.height);
+    EdgeLineMeans acrossEdges(kFilterAcrossWeights, width, ws.height);
     uint8_t* image = ws.imagePlane;
     uint8_t* smooth = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
@@ -438,12 +442,11 @@ void filterAlongRidges(Workspace& ws) {
 
 void binarizeRidges(Workspace& ws) {
     if (!validSize(ws)) return;
-    FilterLines filter(ws, kBinarizeAlongWeights, kBinarizeAcrossWeights);
     const int32_t width = ws.width;
     const int32_t height = ws.height;
-    const LineOffsets& lines = filter.lines;
-    EdgeLineMeans& alongEdges = filter.alongEdges;
-    EdgeLineMeans& acrossEdges = filter.acrossEdges;
+    const LineOffsets lines(width);
+    EdgeLineMeans alongEdges(kBinarizeAlongWeights, width, height);
+    EdgeLineMeans acrossEdges(kBinarizeAcrossWeights, width, height);
     const uint8_t* image = ws.imagePlane;
     uint8_t* ridges = ws.scratchPlane;
     const uint8_t* codes = ws.orientationPlane;
