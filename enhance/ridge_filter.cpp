@@ -323,7 +323,7 @@ inline __m128i binarizeBlock(const uint8_t* p, const int32_t* a, const int32_t* 
 
 // directionIndex of the 16 codes at codes, with the quotient by
 // multiply-high.
-constexpr uint16_t kCodesPerLineReciprocal = (1 << 16) / kCodesPerLine + 1;  // ceil(2^16 / 15)
+constexpr uint16_t kCodesPerLineReciprocal = ((1 << 16) + kCodesPerLine - 1) / kCodesPerLine;
 static_assert(multiplyHighDivides(kCodesPerLine, kCodesPerLineReciprocal, kLastLinedCode - kFirstLinedCode),
               "the quotient of the table rows must be exact");
 
