@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
@@ -72,14 +73,14 @@ const char* const kStageNames[kStages] = {"smoothAndHalve", "orientationField", 
 bool runStage(Workspace& ws, int stage) {
     switch (stage) {
         case kSmooth: smoothAndHalve(ws); break;
-        case kOrientation: computeOrientationField(ws, 6); break;
-        case kSegment: return segmentForeground(ws, 12, 35) == 0;
+        case kOrientation: computeOrientationField(ws, kOrientationRadius); break;
+        case kSegment: return segmentForeground(ws, kSegmentationRadius, kSegmentationThreshold) == 0;
         case kFilter: filterAlongRidges(ws); break;
         case kBinarize: binarizeRidges(ws); break;
         case kNoise: removeBinaryNoise(ws); break;
         case kMask: applyMask(ws); break;
         case kThin: thinRidges(ws); break;
-        case kClean: cleanSkeleton(ws, 12); break;
+        case kClean: cleanSkeleton(ws, kMaxPieceLength); break;
         case kDetect: detectMinutiae(ws); break;
     }
     return true;

@@ -5,13 +5,12 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 
 namespace orvane {
 
 namespace {
-
-constexpr int kMaxPasses = 8;
 
 // One row of a pass, pixels 1..width-2. A pixel outside the foreground is
 // not judged; its output byte is 255, which is what scratchPlane already
@@ -98,7 +97,7 @@ void removeBinaryNoise(Workspace& ws) {
                     std::memcpy(image + y * width, out + y * width, static_cast<size_t>(width));
             }
         }
-        if (!changed || pass >= kMaxPasses) break;
+        if (!changed || pass >= kNoisePasses) break;
         std::memcpy(flippedBefore, flippedNow, sizeof flippedBefore);
     }
 }

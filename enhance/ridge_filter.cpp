@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/parameters.h"
 #include "enhance/direction_lines.h"
 #include "enhance/enhance.h"
 
@@ -218,7 +219,7 @@ void binarizeRun(const uint8_t* __restrict source, uint8_t* __restrict destinati
         const uint16_t along =
             static_cast<uint16_t>((2 * (a0[i] + a1[i] + a5[i] + a6[i]) + 3 * (a2[i] + a4[i]) + 4 * centre) / 18);
         const uint16_t across = static_cast<uint16_t>((c0[i] + c1[i] + c2[i] + centre + c4[i] + c5[i] + c6[i]) / 7);
-        const bool ridge = (centre < 4) | (along < across);
+        const bool ridge = (centre < kRidgeDarkLevel) | (along < across);
         destination[i] = static_cast<uint8_t>(ridge ? 0 : 255);
     }
 }
@@ -290,8 +291,8 @@ inline __m128i sharpenAcrossBlock(const uint8_t* source, const int32_t* o, int32
     return packBytes(quotient(positive, kSeventh));
 }
 
-// 0 (ridge) where the centre is below 4 or the weighted mean along the
-// ridge is below the plain mean across it, else 255.
+// 0 (ridge) where the centre is below kRidgeDarkLevel or the weighted mean
+// along the ridge is below the plain mean across it, else 255.
 inline __m128i binarizeBlock(const uint8_t* source, const int32_t* a, const int32_t* c, int32_t i) {
     const uint8_t* p = source + i;
     const Widened centre = widen(p);
@@ -304,7 +305,7 @@ inline __m128i binarizeBlock(const uint8_t* source, const int32_t* a, const int3
     const Widened across = quotient(acrossSum, kSeventh);
     const __m128i lower =
         _mm_packs_epi16(_mm_cmplt_epi16(along.low, across.low), _mm_cmplt_epi16(along.high, across.high));
-    const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(3)), loadBlock(p));
+    const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(kRidgeDarkLevel - 1)), loadBlock(p));
     return _mm_andnot_si128(_mm_or_si128(lower, dark), _mm_set1_epi8(static_cast<char>(0xFF)));
 }
 
@@ -424,7 +425,7 @@ void binarizeRidges(Workspace& ws) {
         width, height,
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
-            if (image[i] < 4) {
+            if (image[i] < kRidgeDarkLevel) {
                 ridges[i] = 0;
                 return;
             }

@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 
 namespace orvane {
@@ -52,7 +53,7 @@ int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
             foreground += isForeground;
         }
     }
-    return foreground < ws.pixelCount / 10 ? 1 : 0;
+    return foreground < ws.pixelCount / kForegroundShareDivisor ? 1 : 0;
 }
 
 void applyMask(Workspace& ws) {

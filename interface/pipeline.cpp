@@ -1,3 +1,4 @@
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "interface/extraction.h"
 #include "minutiae/cleanup.h"
@@ -8,10 +9,6 @@ namespace orvane {
 
 namespace {
 constexpr int32_t kExtractionFailed = 10400;
-constexpr int32_t kOrientationRadius = 6;
-constexpr int32_t kSegmentationRadius = 12;
-constexpr int32_t kSegmentationThreshold = 35;
-constexpr int32_t kMaxPieceLength = 12;
 
 inline void showStage(StageObserver* observer, const char* name, const uint8_t* plane, const Workspace& ws) {
     if (observer) observer->stageImage(name, plane, ws.width, ws.height);

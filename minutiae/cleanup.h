@@ -4,12 +4,14 @@
 
 #include <cstdint>
 
+#include "core/parameters.h"
 #include "workspace/workspace.h"
 
 namespace orvane {
 
 // Longest piece that cleanSkeleton can erase.
 constexpr int32_t kMaxPieceLengthLimit = 24;
+static_assert(kMaxPieceLength <= kMaxPieceLengthLimit, "the clean-up's piece length is above what it can erase");
 
 // One raster pass over imagePlane: an isolated ridge pixel is erased; from a
 // ridge pixel with exactly one ridge neighbour the ridge is followed for at

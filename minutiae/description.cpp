@@ -8,8 +8,6 @@
 namespace orvane {
 
 namespace {
-constexpr double kRingRadius = 16.0;
-
 double pixelDistance(const Workspace& ws, int32_t a, int32_t b) {
     const int32_t dx = pixelX(ws, a) - pixelX(ws, b);
     const int32_t dy = pixelY(ws, a) - pixelY(ws, b);

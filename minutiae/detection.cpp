@@ -124,7 +124,10 @@ bool facing(int32_t dirA, int32_t dirB, int32_t aToB, int32_t bToA) {
     const int32_t t = turnAngle(dirA, dirB);
     const int32_t ta = turnAngle(dirA, aToB);
     const int32_t tb = turnAngle(dirB, bToA);
-    return t >= 90 && t <= 270 && ta >= 150 && ta <= 210 && tb >= 150 && tb <= 210;
+    const auto within = [](int32_t turn, int32_t tolerance) {
+        return turn >= 180 - tolerance && turn <= 180 + tolerance;
+    };
+    return within(t, kFacingOppositeTolerance) && within(ta, kFacingAimTolerance) && within(tb, kFacingAimTolerance);
 }
 
 void filterEndings(CandidateList& list, const EndingFacts* facts, int32_t mergeDistance) {
@@ -195,8 +198,8 @@ int32_t detectMinutiae(Workspace& ws) {
     for (int32_t attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         CandidateList endings = savedEndings;
         CandidateList bifurcations = savedBifurcations;
-        const int32_t endingMergeDistance = 6 + attempt;
-        const int32_t bifurcationMergeDistance = 4 + attempt;
+        const int32_t endingMergeDistance = kEndingMergeBase + attempt;
+        const int32_t bifurcationMergeDistance = kBifurcationMergeBase + attempt;
 
         filterEndings(endings, endingFacts, endingMergeDistance);
         int32_t traceable = 0;

@@ -5,18 +5,10 @@
 
 #include <cstdint>
 
+#include "core/parameters.h"
 #include "workspace/workspace.h"
 
 namespace orvane {
-
-constexpr int32_t kCandidateCapacity = 100;
-constexpr int32_t kScanMargin = 17;
-constexpr int32_t kBackgroundHalfWindow = 16;
-constexpr int32_t kCircleVariationLimit = 96;
-constexpr int32_t kFacingDistance = 16;
-constexpr int32_t kKindLimit = 60;
-constexpr int32_t kMaxAttempts = 31;
-constexpr int32_t kMinMinutiae = 8;
 
 // Offsets (dx, dy) of the 28 points of the orientation circle (radius 5), in
 // cyclic order.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "enhance/images.h"
 #include "enhance/orientation_code.h"
@@ -134,8 +135,8 @@ TEST(EnhanceEquivalence, OrientationField) {
         // A print-like half image, and pure noise (strengths past 255).
         auto print = printWorkspace(size, seed++);
         smoothAndHalve(*print);
-        EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
-                              [](Workspace& w) { reference::computeOrientationField(w, 6); }));
+        EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
+                              [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }));
         for (int32_t radius : {6, 0, 1, 3, 40, -1}) {
             if (radius > 6 && size.width > 101) continue;
             auto noisy = randomWorkspace(size, seed++);
@@ -157,8 +158,8 @@ TEST(EnhanceEquivalence, SegmentationAndMask) {
             for (int32_t i = 0; i < ws->pixelCount; ++i) ws->maskPlane[i] = static_cast<uint8_t>(strength(rng));
             int32_t fastResult = -1, slowResult = -1;
             EXPECT_TRUE(sameAfter(
-                *ws, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
-                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }));
+                *ws, [&](Workspace& w) { fastResult = segmentForeground(w, kSegmentationRadius, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, kSegmentationRadius, threshold); }));
             EXPECT_EQ(fastResult, slowResult);
             EXPECT_TRUE(sameAfter(*ws, applyMask, reference::applyMask));
         }
@@ -211,8 +212,8 @@ TEST(EnhanceEquivalence, EveryNarrowWidth) {
             const Size size{width, height};
             auto print = printWorkspace(size, seed++);
             EXPECT_TRUE(sameAfter(*print, smoothAndHalve, reference::smoothAndHalve));
-            EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
-                                  [](Workspace& w) { reference::computeOrientationField(w, 6); }))
+            EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
+                                  [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }))
                 << width << "x" << height;
             auto ws = printWorkspace(size, seed++);
             std::mt19937 rng(seed);
@@ -250,8 +251,8 @@ TEST(EnhanceEquivalence, SegmentationOverEveryRemainder) {
             auto copy = test::copyOf(*ws);
             int32_t fastResult = -1, slowResult = -1;
             EXPECT_TRUE(sameAfter(
-                *copy, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
-                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }))
+                *copy, [&](Workspace& w) { fastResult = segmentForeground(w, kSegmentationRadius, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, kSegmentationRadius, threshold); }))
                 << width << " threshold " << threshold;
             EXPECT_EQ(fastResult, slowResult) << width << " threshold " << threshold;
         }
@@ -262,10 +263,10 @@ TEST(EnhanceEquivalence, SegmentationOverEveryRemainder) {
 ::testing::AssertionResult sameChain(Workspace& ws) {
     const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
         {smoothAndHalve, reference::smoothAndHalve},
-        {[](Workspace& w) { computeOrientationField(w, 6); },
-         [](Workspace& w) { reference::computeOrientationField(w, 6); }},
-        {[](Workspace& w) { segmentForeground(w, 12, 35); },
-         [](Workspace& w) { reference::segmentForeground(w, 12, 35); }},
+        {[](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
+         [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }},
+        {[](Workspace& w) { segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); },
+         [](Workspace& w) { reference::segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); }},
         {filterAlongRidges, reference::filterAlongRidges},
         {binarizeRidges, reference::binarizeRidges},
         {removeBinaryNoise, reference::removeBinaryNoise},

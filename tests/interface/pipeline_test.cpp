@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../minutiae/reference.h"
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
@@ -142,8 +143,8 @@ TEST(ExtractionPipeline, SkeletonStagesMatchPlainTranscriptionsOnRealPrints) {
         const Print p = loadPrint(path);
         ASSERT_EQ(setWorkspaceImage(*fast, p.pixels.data(), p.width, p.height), 0);
         smoothAndHalve(*fast);
-        computeOrientationField(*fast, 6);
-        if (segmentForeground(*fast, 12, 35) != 0) continue;
+        computeOrientationField(*fast, kOrientationRadius);
+        if (segmentForeground(*fast, kSegmentationRadius, kSegmentationThreshold) != 0) continue;
         filterAlongRidges(*fast);
         binarizeRidges(*fast);
         removeBinaryNoise(*fast);
@@ -155,8 +156,8 @@ TEST(ExtractionPipeline, SkeletonStagesMatchPlainTranscriptionsOnRealPrints) {
         ASSERT_EQ(0, std::memcmp(fast->imagePlane, plain->imagePlane, p.pixels.size())) << path;
         ASSERT_EQ(0, std::memcmp(fast->scratchPlane, plain->scratchPlane, p.pixels.size())) << path;
 
-        cleanSkeleton(*fast, 12);
-        reference::cleanSkeleton(*plain, 12);
+        cleanSkeleton(*fast, kMaxPieceLength);
+        reference::cleanSkeleton(*plain, kMaxPieceLength);
         ASSERT_EQ(0, std::memcmp(fast->imagePlane, plain->imagePlane, p.pixels.size())) << path;
 
         std::memset(&fast->extractedSet, 0, sizeof fast->extractedSet);
