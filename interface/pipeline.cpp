@@ -1,6 +1,7 @@
 #include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "interface/extraction.h"
+#include "interface/result_codes.h"
 #include "minutiae/cleanup.h"
 #include "minutiae/detection.h"
 #include "minutiae/thinning.h"
@@ -8,7 +9,6 @@
 namespace orvane {
 
 namespace {
-constexpr int32_t kExtractionFailed = 10400;
 
 inline void showStage(StageObserver* observer, const char* name, const uint8_t* plane, const Workspace& ws) {
     if (observer) observer->stageImage(name, plane, ws.width, ws.height);
@@ -19,7 +19,7 @@ int32_t runExtractionPipeline(Workspace& ws, StageObserver* observer) {
     smoothAndHalve(ws);
     computeOrientationField(ws, kOrientationRadius);
     showStage(observer, "0", ws.orientationPlane, ws);
-    if (segmentForeground(ws, kSegmentationRadius, kSegmentationThreshold) != 0) return kExtractionFailed;
+    if (segmentForeground(ws, kSegmentationRadius, kSegmentationThreshold) != 0) return ORVANE_E_EXTRACTION;
     showStage(observer, "00", ws.maskPlane, ws);
     filterAlongRidges(ws);
     showStage(observer, "1", ws.imagePlane, ws);
@@ -32,8 +32,8 @@ int32_t runExtractionPipeline(Workspace& ws, StageObserver* observer) {
     thinRidges(ws);
     cleanSkeleton(ws, kMaxPieceLength);
     showStage(observer, "5", ws.imagePlane, ws);
-    if (detectMinutiae(ws) != 0) return kExtractionFailed;
-    return 0;
+    if (detectMinutiae(ws) != 0) return ORVANE_E_EXTRACTION;
+    return ORVANE_OK;
 }
 
 }  // namespace orvane

@@ -47,12 +47,12 @@ Buffers& stageBuffers(Workspace& ws) {
 // The library's own workspace, in static storage (planes zeroed at load).
 Workspace& libraryWorkspace();
 
-// Places a caller's grey image. Returns 0, or 10300 for a width or height
-// over the limits or below 1 (the workspace is then unchanged).
+// Places a caller's grey image. Returns 0, or 1 for a null image or a width
+// or height over the limits or below 1 (the workspace is then unchanged).
 int32_t setWorkspaceImage(Workspace& ws, const uint8_t* image, int32_t width, int32_t height);
 
-// Places the pixels of a bitmap file. Returns 0, or 10100 on any failure
-// (the workspace size is then unchanged).
+// Places the pixels of a bitmap file. Returns 0, or 1 on any failure (the
+// workspace size is then unchanged).
 int32_t loadWorkspaceImage(Workspace& ws, const char* path);
 
 }  // namespace orvane

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/parameters.h"
+#include "orvane.h"
 
 namespace orvane::reference {
 
@@ -245,7 +246,7 @@ void removeBinaryNoise(Workspace& ws) {
 }
 
 int32_t measureQuality(Workspace& ws, const uint8_t* image, int32_t width, int32_t height, int32_t* quality) {
-    if (setWorkspaceImage(ws, image, width, height) != 0) return 10300;
+    if (setWorkspaceImage(ws, image, width, height) != 0) return ORVANE_E_IMAGE_SIZE;
     smoothAndHalve(ws);
     computeOrientationField(ws, kOrientationRadius);
     segmentForeground(ws, kSegmentationRadius, kQualityThreshold);

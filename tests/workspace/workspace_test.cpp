@@ -58,10 +58,10 @@ TEST(Workspace, SetImageRefusesSizesAndKeepsThePreviousImage) {
         int32_t width, height;
     };
     for (Case c : {Case{641, 1}, Case{1, 481}, Case{0, 10}, Case{10, 0}, Case{-5, -5}, Case{-1, 480}}) {
-        EXPECT_EQ(setWorkspaceImage(*ws, big.data(), c.width, c.height), 10300) << c.width << "x" << c.height;
+        EXPECT_EQ(setWorkspaceImage(*ws, big.data(), c.width, c.height), 1) << c.width << "x" << c.height;
         expectHolds(*ws, 30, 20, 3);
     }
-    EXPECT_EQ(setWorkspaceImage(*ws, nullptr, 10, 10), 10300);
+    EXPECT_EQ(setWorkspaceImage(*ws, nullptr, 10, 10), 1);
     expectHolds(*ws, 30, 20, 3);
 }
 
@@ -86,10 +86,10 @@ TEST(Workspace, LoadImageRefusalsKeepThePreviousImage) {
     test::writeFile(cut, bytes);
     refused.push_back(cut);
     for (const std::string& path : refused) {
-        EXPECT_EQ(loadWorkspaceImage(*ws, path.c_str()), 10100) << path;
+        EXPECT_EQ(loadWorkspaceImage(*ws, path.c_str()), 1) << path;
         expectHolds(*ws, 12, 9, 6);
     }
-    EXPECT_EQ(loadWorkspaceImage(*ws, nullptr), 10100);
+    EXPECT_EQ(loadWorkspaceImage(*ws, nullptr), 1);
 }
 
 }  // namespace
