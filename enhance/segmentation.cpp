@@ -10,10 +10,10 @@
 
 namespace orvane {
 
-int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
+StageResult segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
     const int32_t width = ws.width;
     const int32_t height = ws.height;
-    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return 1;
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return kStageFailed;
     uint8_t* mask = ws.maskPlane;
     const uint8_t* mean = ws.scratchPlane;
     boxMean(ws, mask, ws.scratchPlane, radius, 2);
@@ -53,7 +53,7 @@ int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
             foreground += isForeground;
         }
     }
-    return foreground < ws.pixelCount / kForegroundShareDivisor ? 1 : 0;
+    return foreground < ws.pixelCount / kForegroundShareDivisor ? kStageFailed : kStageCompleted;
 }
 
 void applyMask(Workspace& ws) {

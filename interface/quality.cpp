@@ -16,7 +16,8 @@ int32_t measureQuality(Workspace& ws, const uint8_t* image, int32_t width, int32
     if (placed != ORVANE_OK) return placed;
     smoothAndHalve(ws);
     computeOrientationField(ws, kOrientationRadius);
-    segmentForeground(ws, kSegmentationRadius, kQualityThreshold);  // too little foreground just scores low
+    // Too little foreground is no failure here: it just scores low.
+    static_cast<void>(segmentForeground(ws, kSegmentationRadius, kQualityThreshold));
 
     int32_t foreground = 0;
     for (int32_t i = 0; i < ws.pixelCount; ++i) foreground += ws.maskPlane[i] != 255;

@@ -19,7 +19,7 @@ static_assert(kMaxPieceLength <= kMaxPieceLengthLimit, "the clean-up's piece len
 // including a bifurcation pixel) holds at most maxPieceLength pixels, the
 // piece is erased. Changes are visible at once to pixels visited later.
 // maxPieceLength above 24 is taken as 24. Ridge pixels on the image border
-// are never visited, and a walk that reaches one stops there. Returns 0.
-int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength);
+// are never visited, and a walk that reaches one stops there.
+void cleanSkeleton(Workspace& ws, int32_t maxPieceLength);
 
 }  // namespace orvane

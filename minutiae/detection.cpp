@@ -172,9 +172,9 @@ void filterBifurcations(CandidateList& list, int32_t mergeDistance) {
 
 }  // namespace
 
-int32_t detectMinutiae(Workspace& ws) {
+StageResult detectMinutiae(Workspace& ws) {
     CandidateList savedEndings, savedBifurcations;
-    if (scanCandidates(ws, savedEndings, savedBifurcations) != 0) return 1;
+    if (scanCandidates(ws, savedEndings, savedBifurcations) != 0) return kStageFailed;
 
     const int32_t w = ws.width;
     EndingFacts endingFacts[kCandidateCapacity];
@@ -243,9 +243,9 @@ int32_t detectMinutiae(Workspace& ws) {
         if (overfull) continue;
 
         set.count = stored;
-        return stored < kMinMinutiae ? 1 : 0;
+        return stored < kMinMinutiae ? kStageFailed : kStageCompleted;
     }
-    return 1;
+    return kStageFailed;
 }
 
 }  // namespace orvane

@@ -217,8 +217,8 @@ namespace {
 // Keeps a copy of the cleaned skeleton as the pipeline passes it on.
 class SkeletonGrabber : public StageObserver {
 public:
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override {
-        if (std::strcmp(name, "5") != 0 || width < 1 || height < 1) return;
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override {
+        if (stage != Stage::kSkeletonCleanup || width < 1 || height < 1) return;
         skeleton.width = width;
         skeleton.height = height;
         skeleton.pixels.assign(plane, plane + static_cast<size_t>(width) * static_cast<size_t>(height));

@@ -33,6 +33,11 @@ struct Workspace {
     alignas(64) unsigned char stageMemory[kStageMemoryBytes];
 };
 
+// The result of the two stages that can end an extraction (segmentation, for
+// too little foreground, and minutia detection); every other stage always
+// completes and returns nothing.
+enum StageResult : int32_t { kStageCompleted = 0, kStageFailed = 1 };
+
 // The buffers of one image stage, laid over the workspace's stage memory.
 // Only one stage runs at a time in a workspace, and the contents are
 // undefined on entry: the stage sets every value it reads.

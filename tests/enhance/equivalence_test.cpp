@@ -12,6 +12,7 @@
 #include "enhance/reference.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
+#include "interface/stages.h"
 
 namespace orvane {
 namespace {
@@ -259,22 +260,30 @@ TEST(EnhanceEquivalence, SegmentationOverEveryRemainder) {
     }
 }
 
-// The whole front of the extraction, stage after stage.
+// The transcription of each enhancement stage, with the extraction's
+// parameters.
+void runPlainStage(Workspace& w, Stage stage) {
+    switch (stage) {
+        case Stage::kSmoothAndHalve: reference::smoothAndHalve(w); break;
+        case Stage::kOrientationField: reference::computeOrientationField(w, kOrientationRadius); break;
+        case Stage::kSegmentation: reference::segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); break;
+        case Stage::kRidgeFilter: reference::filterAlongRidges(w); break;
+        case Stage::kBinarization: reference::binarizeRidges(w); break;
+        case Stage::kNoiseRemoval: reference::removeBinaryNoise(w); break;
+        case Stage::kMasking: reference::applyMask(w); break;
+        default: FAIL() << "no transcription of " << stageName(stage);
+    }
+}
+
+// The whole front of the extraction (the library's stages before thinning),
+// stage after stage, each going on whether segmentation found enough
+// foreground or not.
 ::testing::AssertionResult sameChain(Workspace& ws) {
-    const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
-        {smoothAndHalve, reference::smoothAndHalve},
-        {[](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
-         [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }},
-        {[](Workspace& w) { segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); },
-         [](Workspace& w) { reference::segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); }},
-        {filterAlongRidges, reference::filterAlongRidges},
-        {binarizeRidges, reference::binarizeRidges},
-        {removeBinaryNoise, reference::removeBinaryNoise},
-        {applyMask, reference::applyMask},
-    };
-    for (const auto& stage : stages) {
-        auto result = sameAfter(ws, stage.first, stage.second);
-        if (!result) return result;
+    for (const Stage stage : kExtractionStages) {
+        if (stage == Stage::kThinning) break;
+        auto result = sameAfter(
+            ws, [stage](Workspace& w) { runStage(w, stage); }, [stage](Workspace& w) { runPlainStage(w, stage); });
+        if (!result) return result << " after " << stageName(stage);
     }
     return ::testing::AssertionSuccess();
 }
