@@ -1,6 +1,7 @@
 #include "interface/extraction.h"
 
 #include "formats/feature_template.h"
+#include "interface/image_file.h"
 #include "interface/result_codes.h"
 
 namespace orvane {

@@ -4,7 +4,7 @@
 #include "enhance/enhance.h"
 #include "interface/extraction.h"
 #include "interface/result_codes.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "minutiae/skeleton.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 

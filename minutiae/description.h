@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/parameters.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 namespace orvane {

@@ -5,7 +5,7 @@
 #include "minutiae/description.h"
 #include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>

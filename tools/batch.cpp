@@ -11,7 +11,7 @@
 #include "common.h"
 #include "orvane.h"
 #include "extraction_notes.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "interface/extraction.h"
 #include "template_formats.h"
 

@@ -20,7 +20,7 @@
 #include "safe_write.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 namespace fs = std::filesystem;

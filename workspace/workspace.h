@@ -8,7 +8,7 @@
 #include <new>
 #include <type_traits>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 
 namespace orvane {
 
@@ -52,12 +52,13 @@ Buffers& stageBuffers(Workspace& ws) {
 // The library's own workspace, in static storage (planes zeroed at load).
 Workspace& libraryWorkspace();
 
+// A size the planes can hold: 1..kMaxWidth x 1..kMaxHeight.
+inline bool fitsWorkspace(int32_t width, int32_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxWidth && height <= kMaxHeight;
+}
+
 // Places a caller's grey image. Returns 0, or 1 for a null image or a width
 // or height over the limits or below 1 (the workspace is then unchanged).
 int32_t setWorkspaceImage(Workspace& ws, const uint8_t* image, int32_t width, int32_t height);
-
-// Places the pixels of a bitmap file. Returns 0, or 1 on any failure (the
-// workspace size is then unchanged).
-int32_t loadWorkspaceImage(Workspace& ws, const char* path);
 
 }  // namespace orvane

@@ -8,7 +8,7 @@
 #include "minutiae/detection.h"
 #include "minutiae/skeleton.h"
 #include "minutiae/thinning.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::reference {
 
