@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
@@ -50,9 +51,9 @@ std::unique_ptr<Workspace> prepared(Stop stop) {
     if (stop == Stop::kSmoothing) return ws;
     orvane::smoothAndHalve(*ws);
     if (stop == Stop::kOrientation) return ws;
-    orvane::computeOrientationField(*ws, 6);
+    orvane::computeOrientationField(*ws, orvane::kOrientationRadius);
     if (stop == Stop::kSegmentation) return ws;
-    orvane::segmentForeground(*ws, 12, 35);
+    orvane::segmentForeground(*ws, orvane::kSegmentationRadius, orvane::kSegmentationThreshold);
     if (stop == Stop::kFilter) return ws;
     orvane::filterAlongRidges(*ws);
     if (stop == Stop::kBinarize) return ws;
@@ -74,7 +75,7 @@ BENCHMARK(BM_BoxMean3x3)->Unit(benchmark::kMicrosecond);
 void BM_BoxMeanRadius12Sampling2(benchmark::State& state) {
     auto ws = prepared(Stop::kSegmentation);
     for (auto _ : state) {
-        orvane::boxMean(*ws, ws->maskPlane, ws->scratchPlane, 12, 2);
+        orvane::boxMean(*ws, ws->maskPlane, ws->scratchPlane, orvane::kSegmentationRadius, 2);
         benchmark::ClobberMemory();
     }
 }
@@ -104,7 +105,7 @@ BENCHMARK(BM_SmoothAndHalve)->Unit(benchmark::kMicrosecond);
 void BM_ComputeOrientationField(benchmark::State& state) {
     auto ws = prepared(Stop::kOrientation);
     for (auto _ : state) {
-        orvane::computeOrientationField(*ws, 6);
+        orvane::computeOrientationField(*ws, orvane::kOrientationRadius);
         benchmark::ClobberMemory();
     }
 }
@@ -126,7 +127,9 @@ void runInPlaceStage(benchmark::State& state) {
     }
 }
 
-void segment(Workspace& ws) { benchmark::DoNotOptimize(orvane::segmentForeground(ws, 12, 35)); }
+void segment(Workspace& ws) {
+    benchmark::DoNotOptimize(orvane::segmentForeground(ws, orvane::kSegmentationRadius, orvane::kSegmentationThreshold));
+}
 
 BENCHMARK_TEMPLATE(runInPlaceStage, Stop::kSegmentation, segment)
     ->Name("BM_SegmentForeground")

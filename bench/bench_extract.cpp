@@ -12,12 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "enhance/enhance.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
-#include "minutiae/cleanup.h"
-#include "minutiae/detection.h"
-#include "minutiae/thinning.h"
+#include "interface/stages.h"
 #include "workspace/workspace.h"
 
 namespace fs = std::filesystem;
@@ -62,28 +59,9 @@ const std::vector<Print>& printsOf(const std::string& folder) {
     return it->second;
 }
 
-// The pipeline's stages in order; a stage's benchmark restores the workspace
-// as it was before that stage for every print, off the clock.
-enum Stage { kSmooth, kOrientation, kSegment, kFilter, kBinarize, kNoise, kMask, kThin, kClean, kDetect, kStages };
-const char* const kStageNames[kStages] = {"smoothAndHalve", "orientationField", "segmentForeground",
-                                          "filterAlongRidges", "binarizeRidges", "removeBinaryNoise",
-                                          "applyMask", "thinRidges", "cleanSkeleton", "detectMinutiae"};
-
-bool runStage(Workspace& ws, int stage) {
-    switch (stage) {
-        case kSmooth: smoothAndHalve(ws); break;
-        case kOrientation: computeOrientationField(ws, 6); break;
-        case kSegment: return segmentForeground(ws, 12, 35) == 0;
-        case kFilter: filterAlongRidges(ws); break;
-        case kBinarize: binarizeRidges(ws); break;
-        case kNoise: removeBinaryNoise(ws); break;
-        case kMask: applyMask(ws); break;
-        case kThin: thinRidges(ws); break;
-        case kClean: cleanSkeleton(ws, 12); break;
-        case kDetect: detectMinutiae(ws); break;
-    }
-    return true;
-}
+// A stage's benchmark restores the workspace as it was before that stage
+// for every print, off the clock.
+bool runStageAt(Workspace& ws, int index) { return runStage(ws, kExtractionStages[index]) == kStageCompleted; }
 
 void BM_Stage(benchmark::State& state) {
     const int stage = static_cast<int>(state.range(0));
@@ -98,7 +76,7 @@ void BM_Stage(benchmark::State& state) {
         auto ws = std::make_unique<Workspace>();
         setWorkspaceImage(*ws, p.pixels.data(), p.width, p.height);
         bool ok = true;
-        for (int s = 0; s < stage && ok; ++s) ok = runStage(*ws, s);
+        for (int s = 0; s < stage && ok; ++s) ok = runStageAt(*ws, s);
         if (ok) before.push_back(std::move(ws));
     }
     auto ws = std::make_unique<Workspace>();
@@ -108,12 +86,12 @@ void BM_Stage(benchmark::State& state) {
         std::memcpy(ws.get(), before[i].get(), sizeof(Workspace));
         i = (i + 1) % before.size();
         state.ResumeTiming();
-        runStage(*ws, stage);
+        runStageAt(*ws, stage);
         benchmark::ClobberMemory();
     }
-    state.SetLabel(kStageNames[stage]);
+    state.SetLabel(stageName(kExtractionStages[stage]));
 }
-BENCHMARK(BM_Stage)->DenseRange(0, kStages - 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Stage)->DenseRange(0, kStageCount - 1)->Unit(benchmark::kMicrosecond);
 
 // Whole extractions of the 640 x 480 prints, timed stage by stage: the
 // counters give each stage's share of the time in per cent.
@@ -124,22 +102,23 @@ void BM_StageShares(benchmark::State& state) {
         return;
     }
     auto ws = std::make_unique<Workspace>();
-    double seconds[kStages] = {};
+    double seconds[kStageCount] = {};
     size_t i = 0;
     for (auto _ : state) {
         const Print& p = prints[i];
         i = (i + 1) % prints.size();
         setWorkspaceImage(*ws, p.pixels.data(), p.width, p.height);
-        for (int s = 0; s < kStages; ++s) {
+        for (int s = 0; s < kStageCount; ++s) {
             const auto t0 = std::chrono::steady_clock::now();
-            const bool ok = runStage(*ws, s);
+            const bool ok = runStageAt(*ws, s);
             seconds[s] += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             if (!ok) break;
         }
     }
     double total = 0;
     for (double s : seconds) total += s;
-    for (int s = 0; s < kStages; ++s) state.counters[kStageNames[s]] = total > 0 ? 100.0 * seconds[s] / total : 0.0;
+    for (int s = 0; s < kStageCount; ++s)
+        state.counters[stageName(kExtractionStages[s])] = total > 0 ? 100.0 * seconds[s] / total : 0.0;
 }
 BENCHMARK(BM_StageShares)->Unit(benchmark::kMillisecond);
 

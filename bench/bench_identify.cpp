@@ -19,8 +19,8 @@
 #include "formats/feature_template.h"
 #include "interface/extraction.h"
 #include "search/search.h"
-#include "tests/support/real_print_files.h"
-#include "tests/support/synthetic_gallery.h"
+#include "support/real_print_files.h"
+#include "support/synthetic_gallery.h"
 #include "workspace/workspace.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "interface/extraction.h"
 #include "orvane.h"
 #include "workspace/workspace.h"
-#include "tests/match/synthetic_sets.h"
-#include "tests/support/real_print_files.h"
+#include "support/synthetic_sets.h"
+#include "support/real_print_files.h"
 
 namespace {
 

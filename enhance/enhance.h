@@ -25,9 +25,10 @@ void halveImage(Workspace& ws);
 void computeOrientationField(Workspace& ws, int32_t radius);
 
 // Turns the gradient strength in maskPlane into the foreground mask (0
-// foreground, 255 background). Returns 0, or 1 when under a tenth of the
-// frame is foreground.
-int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold);
+// foreground, 255 background). Fails when fewer than pixelCount /
+// kForegroundShareDivisor pixels are foreground (the mask is complete
+// either way).
+StageResult segmentForeground(Workspace& ws, int32_t radius, int32_t threshold);
 
 // Whitens the background (mask 255) in imagePlane and orientationPlane.
 void applyMask(Workspace& ws);

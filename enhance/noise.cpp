@@ -2,14 +2,13 @@
 // reference::removeBinaryNoise (tests/enhance/reference.cpp).
 #include <cstring>
 
+#include "core/parameters.h"
 #include "core/simd.h"
 #include "enhance/enhance.h"
 
 namespace orvane {
 
 namespace {
-
-constexpr int kMaxPasses = 8;
 
 // judgeRow from x = 1 while 16 pixels fit, each flip recorded in flipped;
 // returns the pixel where the plain loop takes over.
@@ -112,7 +111,7 @@ void removeBinaryNoise(Workspace& ws) {
                     std::memcpy(image + y * width, out + y * width, static_cast<size_t>(width));
             }
         }
-        if (!changed || pass >= kMaxPasses) break;
+        if (!changed || pass >= kNoisePasses) break;
         std::memcpy(flippedBefore, flippedNow, sizeof flippedBefore);
     }
 }

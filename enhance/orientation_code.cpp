@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/parameters.h"
 #include "core/simd.h"
 #include "enhance/direction_lines.h"
 #include "enhance/enhance.h"
@@ -210,7 +211,7 @@ void binarizeRun(const uint8_t* __restrict source, uint8_t* __restrict destinati
     for (int32_t i = begin; i < end; ++i) {
         const int32_t along = lineMeanAt<kBinarizeAlongWeights>(source, a, i);
         const int32_t across = lineMeanAt<kBinarizeAcrossWeights>(source, c, i);
-        const bool ridge = (source[i] < 4) | (along < across);
+        const bool ridge = (source[i] < kRidgeDarkLevel) | (along < across);
         destination[i] = static_cast<uint8_t>(ridge ? 0 : 255);
     }
 }
@@ -310,14 +311,14 @@ inline Widened lineMeanBlock(const uint8_t* p, const int32_t* o) {
     return quotient(sum, Kernel::reciprocal);
 }
 
-// 0 (ridge) where the centre is below 4 or the weighted mean along the
+// 0 (ridge) where the centre is below kRidgeDarkLevel or the weighted mean along the
 // ridge is below the mean across it, else 255.
 inline __m128i binarizeBlock(const uint8_t* p, const int32_t* a, const int32_t* c) {
     const Widened along = lineMeanBlock<kBinarizeAlongWeights>(p, a);
     const Widened across = lineMeanBlock<kBinarizeAcrossWeights>(p, c);
     const __m128i lower =
         _mm_packs_epi16(_mm_cmplt_epi16(along.low, across.low), _mm_cmplt_epi16(along.high, across.high));
-    const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(3)), loadBlock(p));
+    const __m128i dark = _mm_cmpeq_epi8(_mm_min_epu8(loadBlock(p), _mm_set1_epi8(kRidgeDarkLevel - 1)), loadBlock(p));
     return _mm_andnot_si128(_mm_or_si128(lower, dark), _mm_set1_epi8(static_cast<char>(0xFF)));
 }
 
@@ -455,7 +456,7 @@ void binarizeRidges(Workspace& ws) {
         width, height,
         [&](int32_t x, int32_t y) {
             const int32_t i = y * width + x;
-            if (image[i] < 4) {
+            if (image[i] < kRidgeDarkLevel) {
                 ridges[i] = 0;
                 return;
             }

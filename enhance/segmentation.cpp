@@ -3,6 +3,7 @@
 // (tests/enhance/reference.cpp).
 #include <cstring>
 
+#include "core/parameters.h"
 #include "core/simd.h"
 #include "enhance/enhance.h"
 
@@ -38,10 +39,10 @@ int32_t maskRowVector(const uint8_t*, uint8_t*, int32_t, int32_t, int32_t&) { re
 
 }  // namespace
 
-int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
+StageResult segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
     const int32_t width = ws.width;
     const int32_t height = ws.height;
-    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return 1;
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight) return kStageFailed;
     uint8_t* mask = ws.maskPlane;
     const uint8_t* mean = ws.scratchPlane;
     boxMean(ws, mask, ws.scratchPlane, radius, 2);
@@ -64,7 +65,7 @@ int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
             foreground += isForeground;
         }
     }
-    return foreground < ws.pixelCount / 10 ? 1 : 0;
+    return foreground < ws.pixelCount / kForegroundShareDivisor ? kStageFailed : kStageCompleted;
 }
 
 void applyMask(Workspace& ws) {

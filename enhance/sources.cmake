@@ -1,5 +1,5 @@
 # Sources of the image enhancement stages.
-target_sources(orvane_objects PRIVATE
+orvane_layer(enhance USES workspace SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/direction_lines.cpp
   ${CMAKE_CURRENT_LIST_DIR}/smoothing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/orientation.cpp

@@ -8,9 +8,6 @@
 namespace orvane {
 
 namespace {
-constexpr int32_t kSaveFailed = 10900;
-constexpr int32_t kLoadFailed = 11000;
-
 bool lengthAgreesWithCount(int32_t length, int32_t count) {
     return count <= kMaxMinutiae && length == 7 * count + 4;
 }
@@ -76,21 +73,21 @@ int32_t unpackTemplate(const uint8_t* featureTemplate, MinutiaSet* set) {
 }
 
 int32_t saveTemplateFile(const char* path, const uint8_t* featureTemplate) {
-    if (!path || !featureTemplate || !isWellFormedTemplate(featureTemplate)) return kSaveFailed;
+    if (!path || !featureTemplate || !isWellFormedTemplate(featureTemplate)) return 1;
     std::FILE* f = std::fopen(path, "wb");
-    if (!f) return kSaveFailed;
+    if (!f) return 1;
     const size_t length = static_cast<size_t>(templateLength(featureTemplate));
     const bool written = std::fwrite(featureTemplate, 1, length, f) == length;
     const bool closed = std::fclose(f) == 0;
     if (written && closed) return 0;
     removeUnfinishedFile(path);
-    return kSaveFailed;
+    return 1;
 }
 
 int32_t loadTemplateFile(const char* path, uint8_t* featureTemplate) {
-    if (!path || !featureTemplate) return kLoadFailed;
+    if (!path || !featureTemplate) return 1;
     std::FILE* f = std::fopen(path, "rb");
-    if (!f) return kLoadFailed;
+    if (!f) return 1;
     // Read into a local buffer first so that a refused file never writes more
     // than 424 bytes, and never anything past its own length field.
     uint8_t bytes[kMaxTemplateBytes];
@@ -99,9 +96,9 @@ int32_t loadTemplateFile(const char* path, uint8_t* featureTemplate) {
     bool ok = got == 2 && length >= 4 && length <= kMaxTemplateBytes;
     if (ok) ok = std::fread(bytes + 2, 1, size_t(length - 2), f) == size_t(length - 2);
     std::fclose(f);
-    if (!ok) return kLoadFailed;
+    if (!ok) return 1;
     std::memcpy(featureTemplate, bytes, size_t(length));
-    return templateChecksum(featureTemplate, length) == 0 ? 0 : kLoadFailed;
+    return templateChecksum(featureTemplate, length) == 0 ? 0 : 1;
 }
 
 }  // namespace orvane

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 
 namespace orvane {
 
@@ -29,8 +29,14 @@ int32_t packTemplate(const MinutiaSet* set, uint8_t* featureTemplate);
 // the check byte does not match (set cleared). Reads at most 424 bytes.
 int32_t unpackTemplate(const uint8_t* featureTemplate, MinutiaSet* set);
 
-// The SaveFeature and LoadFeature exports: 0, or 10900 / 11000.
+// The template file of SaveFeature: 0, or 1 when the template is null or
+// damaged or the file cannot be completely written (a partly written file is
+// removed).
 int32_t saveTemplateFile(const char* path, const uint8_t* featureTemplate);
+
+// The template file of LoadFeature: 0, or 1 when a pointer is null or the
+// file cannot be read, has a length outside 4..424 or a wrong check byte (on a
+// wrong check byte featureTemplate already holds the file's bytes).
 int32_t loadTemplateFile(const char* path, uint8_t* featureTemplate);
 
 }  // namespace orvane

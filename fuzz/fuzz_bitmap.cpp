@@ -5,6 +5,7 @@
 
 #include "fuzz_support.h"
 #include "interface/extraction.h"
+#include "interface/image_file.h"
 #include "orvane.h"
 #include "workspace/workspace.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "formats/feature_template.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 namespace orvane::interchange {

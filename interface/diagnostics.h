@@ -4,17 +4,21 @@
 // write are ignored.
 #pragma once
 
-#include <string>
-
 #include "interface/observer.h"
 
 namespace orvane {
+
+// The file name (without ".bmp") of the image shown after stage: "0" for the
+// orientation field, "00" for the mask, "1" to "4" for the ridge filter,
+// binarization, noise removal and masking, "5" for the cleaned skeleton; null
+// for a stage that shows no image.
+const char* diagnosticFileName(Stage stage);
 
 class DiagnosticFileWriter : public StageObserver {
 public:
     // directory: where the files go ("" writes nothing).
     explicit DiagnosticFileWriter(const char* directory);
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override;
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override;
 
     // The writer the exports use on this platform, or null when none is set up.
     static DiagnosticFileWriter* forExports();

@@ -6,10 +6,16 @@
 #include "formats/feature_template.h"
 #include "interface/diagnostics.h"
 #include "interface/extraction.h"
+#include "interface/result_codes.h"
 #include "match/matcher.h"
 #include "workspace/workspace.h"
 
 using namespace orvane;
+
+// The published limits are those the layers below are built for.
+static_assert(kMaxWidth == ORVANE_MAX_WIDTH && kMaxHeight == ORVANE_MAX_HEIGHT, "image size limits differ");
+static_assert(kMaxMinutiae == ORVANE_MAX_MINUTIAE, "minutia limits differ");
+static_assert(kMaxTemplateBytes == ORVANE_MAX_TEMPLATE_BYTES, "template size limits differ");
 
 extern "C" {
 
@@ -35,20 +41,20 @@ ORVANE_API int32_t ORVANE_CALL VerifyMatch(const uint8_t* template1, const uint8
 }
 
 ORVANE_API int32_t ORVANE_CALL SaveFeature(const char* path, const uint8_t* featureTemplate) {
-    return saveTemplateFile(path, featureTemplate);
+    return templateWriteCode(saveTemplateFile(path, featureTemplate));
 }
 
 ORVANE_API int32_t ORVANE_CALL LoadFeature(const char* path, uint8_t* featureTemplate) {
-    return loadTemplateFile(path, featureTemplate);
+    return templateReadCode(loadTemplateFile(path, featureTemplate));
 }
 
 ORVANE_API int32_t ORVANE_CALL LoadFinger(const char* path, uint8_t* image, int32_t* width, int32_t* height) {
     if (!width || !height) return ORVANE_E_LOAD_IMAGE;
-    return readBitmap(path, image, width, height) == 0 ? ORVANE_OK : ORVANE_E_LOAD_IMAGE;
+    return bitmapReadCode(readBitmap(path, image, width, height));
 }
 
 ORVANE_API int32_t ORVANE_CALL SaveFinger(const char* path, const uint8_t* image, int32_t width, int32_t height) {
-    return writeBitmap(image, width, height, path) == 0 ? ORVANE_OK : ORVANE_E_SAVE_IMAGE;
+    return bitmapWriteCode(writeBitmap(image, width, height, path));
 }
 
 }  // extern "C"

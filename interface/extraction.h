@@ -10,21 +10,24 @@
 
 namespace orvane {
 
-// Turns the image in ws into ws.extractedSet. Returns 0, or 10400 when the
+// Turns the image in ws into ws.extractedSet. Returns ORVANE_OK, or
+// ORVANE_E_EXTRACTION when the
 // print has too little foreground or minutia detection fails. Stage images go
 // to observer when it is not null.
 int32_t runExtractionPipeline(Workspace& ws, StageObserver* observer);
 
 // Extract: place the image, run the pipeline, pack the template. Codes as the
-// export (0, 10300, 10400, 10600).
+// export (ORVANE_OK, ORVANE_E_IMAGE_SIZE, ORVANE_E_EXTRACTION,
+// ORVANE_E_NO_TEMPLATE).
 int32_t extractTemplate(Workspace& ws, const uint8_t* image, int32_t width, int32_t height,
                         uint8_t* featureTemplate, int32_t* length, StageObserver* observer);
 
-// ExtractEx: as extractTemplate from a bitmap file (0, 10100, 10400, 10600).
+// ExtractEx: as extractTemplate from a bitmap file, ORVANE_E_LOAD_IMAGE in
+// place of ORVANE_E_IMAGE_SIZE.
 int32_t extractTemplateFromFile(Workspace& ws, const char* path, uint8_t* featureTemplate, int32_t* length,
                                 StageObserver* observer);
 
-// GetQuality over ws: 0 (quality written) or 10300.
+// GetQuality over ws: ORVANE_OK (quality written) or ORVANE_E_IMAGE_SIZE.
 int32_t measureQuality(Workspace& ws, const uint8_t* image, int32_t width, int32_t height, int32_t* quality);
 
 }  // namespace orvane

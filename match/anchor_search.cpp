@@ -27,7 +27,7 @@
 #endif
 
 #include "match/match_internal.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::match_internal {
 

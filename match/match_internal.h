@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "match/matcher.h"
 
 namespace orvane::match_internal {

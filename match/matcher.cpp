@@ -6,7 +6,7 @@
 
 #include "formats/feature_template.h"
 #include "match/match_internal.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 
 namespace orvane {
 

@@ -3,7 +3,7 @@
 // among the minutiae left over. The plain version of this step is
 // reference::scoreSet in tests/match/reference_matcher.cpp.
 #include "match/match_internal.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::match_internal {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "match/match_internal.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::match_internal {
 

@@ -10,10 +10,10 @@
 
 namespace orvane {
 
-int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
+void cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
-    if (w < 3 || h < 3) return 0;
+    if (w < 3 || h < 3) return;
     if (maxPieceLength > kMaxPieceLengthLimit) maxPieceLength = kMaxPieceLengthLimit;
     uint8_t* plane = ws.imagePlane;
     int32_t offsets[8];
@@ -60,7 +60,6 @@ int32_t cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
             }
         }
     }
-    return 0;
 }
 
 }  // namespace orvane

@@ -3,13 +3,11 @@
 #include <cmath>
 
 #include "minutiae/skeleton.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 
 namespace {
-constexpr double kRingRadius = 16.0;
-
 double pixelDistance(const Workspace& ws, int32_t a, int32_t b) {
     const int32_t dx = pixelX(ws, a) - pixelX(ws, b);
     const int32_t dy = pixelY(ws, a) - pixelY(ws, b);

@@ -3,13 +3,11 @@
 
 #include <cstdint>
 
-#include "formats/minutia.h"
+#include "core/parameters.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 namespace orvane {
-
-// Trace length of every minutia trace, in advances.
-constexpr int32_t kMinutiaTraceSteps = 8;
 
 // Ridge neighbours of a cut-out junction, in ring order.
 struct BranchStarts {

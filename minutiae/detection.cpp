@@ -11,7 +11,7 @@
 #include "minutiae/description.h"
 #include "minutiae/scan.h"
 #include "minutiae/skeleton.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane {
 
@@ -142,7 +142,10 @@ bool facing(int32_t dirA, int32_t dirB, int32_t aToB, int32_t bToA) {
     const int32_t t = turnAngle(dirA, dirB);
     const int32_t ta = turnAngle(dirA, aToB);
     const int32_t tb = turnAngle(dirB, bToA);
-    return t >= 90 && t <= 270 && ta >= 150 && ta <= 210 && tb >= 150 && tb <= 210;
+    const auto within = [](int32_t turn, int32_t tolerance) {
+        return turn >= 180 - tolerance && turn <= 180 + tolerance;
+    };
+    return within(t, kFacingOppositeTolerance) && within(ta, kFacingAimTolerance) && within(tb, kFacingAimTolerance);
 }
 
 // What a pair filter does with a later entry b beyond the merge distance of
@@ -191,9 +194,9 @@ void filterBifurcations(CandidateList& list, int32_t mergeDistance) {
 
 }  // namespace
 
-int32_t detectMinutiae(Workspace& ws) {
+StageResult detectMinutiae(Workspace& ws) {
     CandidateList savedEndings, savedBifurcations;
-    if (scanCandidates(ws, savedEndings, savedBifurcations) != 0) return 1;
+    if (scanCandidates(ws, savedEndings, savedBifurcations) != 0) return kStageFailed;
 
     const int32_t w = ws.width;
     EndingFacts endingFacts[kCandidateCapacity];
@@ -217,8 +220,8 @@ int32_t detectMinutiae(Workspace& ws) {
     for (int32_t attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         CandidateList endings = savedEndings;
         CandidateList bifurcations = savedBifurcations;
-        const int32_t endingMergeDistance = 6 + attempt;
-        const int32_t bifurcationMergeDistance = 4 + attempt;
+        const int32_t endingMergeDistance = kEndingMergeBase + attempt;
+        const int32_t bifurcationMergeDistance = kBifurcationMergeBase + attempt;
 
         filterEndings(endings, endingFacts, endingMergeDistance);
         int32_t traceable = 0;
@@ -262,9 +265,9 @@ int32_t detectMinutiae(Workspace& ws) {
         if (overfull) continue;
 
         set.count = stored;
-        return stored < kMinMinutiae ? 1 : 0;
+        return stored < kMinMinutiae ? kStageFailed : kStageCompleted;
     }
-    return 1;
+    return kStageFailed;
 }
 
 }  // namespace orvane

@@ -5,18 +5,10 @@
 
 #include <cstdint>
 
+#include "core/parameters.h"
 #include "workspace/workspace.h"
 
 namespace orvane {
-
-constexpr int32_t kCandidateCapacity = 100;
-constexpr int32_t kScanMargin = 17;
-constexpr int32_t kBackgroundHalfWindow = 16;
-constexpr int32_t kCircleVariationLimit = 96;
-constexpr int32_t kFacingDistance = 16;
-constexpr int32_t kKindLimit = 60;
-constexpr int32_t kMaxAttempts = 31;
-constexpr int32_t kMinMinutiae = 8;
 
 // Offsets (dx, dy) of the 28 points of the orientation circle (radius 5), in
 // cyclic order.
@@ -42,10 +34,10 @@ bool touchesBackground(const Workspace& ws, int32_t x, int32_t y);
 // background and flow tests. Returns 0, or 1 when a list reaches 100.
 int32_t scanCandidates(const Workspace& ws, CandidateList& endings, CandidateList& bifurcations);
 
-// Fills ws.extractedSet, endings first. Returns 0, or 1 when a kind keeps
-// reaching 60 (or the two together exceed 60) through all 31 attempts, a
-// list of candidates reaches 100, or fewer than 8 minutiae result.
-// imagePlane is the same on return.
-int32_t detectMinutiae(Workspace& ws);
+// Fills ws.extractedSet, endings first. Fails when a kind keeps reaching
+// kKindLimit (or the two together exceed kMaxMinutiae) through all
+// kMaxAttempts attempts, a list of candidates reaches kCandidateCapacity, or
+// fewer than kMinMinutiae minutiae result. imagePlane is the same on return.
+StageResult detectMinutiae(Workspace& ws);
 
 }  // namespace orvane

@@ -1,5 +1,5 @@
 # Sources of the skeleton and minutia stages.
-target_sources(orvane_objects PRIVATE
+orvane_layer(minutiae USES workspace SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/thinning.cpp
   ${CMAKE_CURRENT_LIST_DIR}/skeleton.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp

@@ -331,8 +331,8 @@ static_assert(sizeof(BitThinner) <= kPlaneSize, "the bit lines live in scratchPl
 
 }  // namespace
 
-int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height) {
-    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight || plane == ws.scratchPlane) return 0;
+void thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height) {
+    if (width < 1 || height < 1 || width > kMaxWidth || height > kMaxHeight || plane == ws.scratchPlane) return;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (width >= 3 && height >= 3) {
         // The bit lines are working memory inside scratchPlane, which gets the
@@ -352,9 +352,8 @@ int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height) 
     // The scheme writes every deletion to scratchPlane too; the copy leaves
     // the same skeleton there.
     std::memcpy(ws.scratchPlane, plane, bytes);
-    return 0;
 }
 
-int32_t thinRidges(Workspace& ws) { return thinImage(ws, ws.imagePlane, ws.width, ws.height); }
+void thinRidges(Workspace& ws) { thinImage(ws, ws.imagePlane, ws.width, ws.height); }
 
 }  // namespace orvane

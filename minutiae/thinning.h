@@ -21,10 +21,10 @@ extern const uint8_t ThinningTable[256];
 // pixel after each deletion. Repeats until an iteration deletes nothing.
 // scratchPlane of ws serves as working memory and holds a copy of the
 // skeleton on return. A plane that is scratchPlane itself, or a size outside
-// 1..640 x 1..480, is left alone. Returns 0.
-int32_t thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height);
+// 1..640 x 1..480, is left alone.
+void thinImage(Workspace& ws, uint8_t* plane, int32_t width, int32_t height);
 
-// thinImage on imagePlane. Returns 0.
-int32_t thinRidges(Workspace& ws);
+// thinImage on imagePlane.
+void thinRidges(Workspace& ws);
 
 }  // namespace orvane

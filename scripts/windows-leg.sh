@@ -63,7 +63,7 @@ fi
 if [ -n "$angles" ]; then
   "$angles" "$cases/angles.txt"
 else
-  echo "NOTE: angle comparison skipped (tests/windows/angle_cases.h does not fit this tree's stages)"
+  echo "NOTE: angle comparison skipped (tests/support/angle_cases.h does not fit this tree's stages)"
 fi
 
 # --- cross build --------------------------------------------------------------
@@ -100,7 +100,7 @@ done
 # The library's own code does its double arithmetic in SSE2 only: an x87
 # operation would compute in extended precision (moving a returned double
 # through st(0) is exact and allowed).
-x87=$(find "$win_build/CMakeFiles/orvane_objects.dir" -name '*.obj' -exec "$objdump" -d --no-show-raw-insn {} + |
+x87=$(find "$win_build"/CMakeFiles/orvane_*.dir -name '*.obj' -exec "$objdump" -d --no-show-raw-insn {} + |
   grep -cE '[[:space:]]f(i?add|i?sub|i?subr|i?mul|i?div|i?divr|sqrt|sin|cos|sincos|patan|ptan|prem1?|scale|rndint|2xm1|yl2x)p?[[:space:]]' || true)
 if [ "$x87" != 0 ]; then
   echo "FAIL: $x87 x87 arithmetic instructions in the library's objects" >&2

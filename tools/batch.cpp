@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "common.h"
+#include "orvane.h"
 #include "extraction_notes.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "interface/extraction.h"
 #include "template_formats.h"
 
@@ -86,13 +87,13 @@ ExtractionOutcome extractImage(Workspace& ws, const GreyImage& image, StageObser
     if (out.code == 0 && length >= 4 && length <= kMaxTemplateBytes) {
         out.featureTemplate.assign(buffer, buffer + length);
     } else if (out.code == 0) {
-        out.code = 10600;
+        out.code = ORVANE_E_NO_TEMPLATE;
     }
     out.printCoverage = notes.coverage();
-    if (out.code == 10400) {
-        out.message = "10400: " + resultCodeText(10400) + ": " + extractionFailureText(notes);
+    if (out.code == ORVANE_E_EXTRACTION) {
+        out.message = resultCodeWithText(out.code) + ": " + extractionFailureText(notes);
     } else if (out.code != 0) {
-        out.message = std::to_string(out.code) + ": " + resultCodeText(out.code);
+        out.message = resultCodeWithText(out.code);
     } else {
         out.warning = minutiaDensityWarning(notes);
     }

@@ -12,6 +12,7 @@
 
 #include "batch.h"
 #include "common.h"
+#include "orvane.h"
 #include "evaluation.h"
 #include "gallery_commands.h"
 #include "formats/feature_template.h"
@@ -41,8 +42,8 @@ void makeFolder(const std::string& dir) {
 // One image's extraction: a JSON object, or a line of text.
 std::string describeExtraction(const std::string& path, const ExtractionOutcome& o, const std::string& saved) {
     if (json()) {
-        std::string s = "{\"image\":" + jsonString(path) + ",\"result\":" + std::to_string(o.code < 0 ? 10100 : o.code);
-        s += ",\"resultText\":" + jsonString(o.ok() ? resultCodeText(0) : o.message);
+        std::string s = "{\"image\":" + jsonString(path) + ",\"result\":" + std::to_string(o.code < 0 ? ORVANE_E_LOAD_IMAGE : o.code);
+        s += ",\"resultText\":" + jsonString(o.ok() ? resultCodeText(ORVANE_OK) : o.message);
         if (o.ok()) {
             s += ",\"minutiae\":" + std::to_string(o.minutiaCount()) +
                  ",\"templateBytes\":" + std::to_string(o.featureTemplate.size()) +
@@ -139,7 +140,7 @@ int runMatch(const Args& args) {
     const bool quick = opt.flag("--quick");
     int32_t score = 0;
     const int32_t code = verifyTemplates(a.data(), b.data(), &score, quick ? 1 : 0);
-    if (code != 0) throw CliError(std::to_string(code) + ": " + resultCodeText(code));
+    if (code != 0) throw CliError(resultCodeWithText(code));
     const char* mode = quick ? "quick" : "full";
     if (json()) {
         emitJson("{\"command\":\"match\",\"probe\":" + jsonString(opt.positional()[0]) +
@@ -216,8 +217,8 @@ namespace {
 // Keeps a copy of the cleaned skeleton as the pipeline passes it on.
 class SkeletonGrabber : public StageObserver {
 public:
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override {
-        if (std::strcmp(name, "5") != 0 || width < 1 || height < 1) return;
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override {
+        if (stage != Stage::kSkeletonCleanup || width < 1 || height < 1) return;
         skeleton.width = width;
         skeleton.height = height;
         skeleton.pixels.assign(plane, plane + static_cast<size_t>(width) * static_cast<size_t>(height));

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "orvane.h"
+
 namespace orvane::cli {
 
 Options::Options(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions,
@@ -85,18 +87,20 @@ int workerCount() {
 
 std::string resultCodeText(int32_t code) {
     switch (code) {
-        case 0: return "success";
-        case 10100: return "bitmap cannot be read (not an 8-bit bitmap, or over 640 x 480)";
-        case 10200: return "bitmap file cannot be created";
-        case 10300: return "image size over 640 x 480 or empty";
-        case 10400: return "extraction failed";
-        case 10600: return "no template buffer";
-        case 10700: return "template damaged (check byte or length wrong)";
-        case 10900: return "template damaged or file cannot be created";
-        case 11000: return "template file cannot be read or is damaged";
+        case ORVANE_OK: return "success";
+        case ORVANE_E_LOAD_IMAGE: return "bitmap cannot be read (not an 8-bit bitmap, or over 640 x 480)";
+        case ORVANE_E_SAVE_IMAGE: return "bitmap file cannot be created";
+        case ORVANE_E_IMAGE_SIZE: return "image size over 640 x 480 or empty";
+        case ORVANE_E_EXTRACTION: return "extraction failed";
+        case ORVANE_E_NO_TEMPLATE: return "no template buffer";
+        case ORVANE_E_BAD_TEMPLATE: return "template damaged (check byte or length wrong)";
+        case ORVANE_E_SAVE_TEMPLATE: return "template damaged or file cannot be created";
+        case ORVANE_E_LOAD_TEMPLATE: return "template file cannot be read or is damaged";
         default: return "unknown result";
     }
 }
+
+std::string resultCodeWithText(int32_t code) { return std::to_string(code) + ": " + resultCodeText(code); }
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";

@@ -60,8 +60,9 @@ struct GlobalSettings {
 GlobalSettings& settings();
 int workerCount();
 
-// The library's result codes in words.
+// The library's result codes in words, and as "code: words".
 std::string resultCodeText(int32_t code);
+std::string resultCodeWithText(int32_t code);
 
 // Text for a JSON string literal (with quotes).
 std::string jsonString(const std::string& text);

@@ -25,15 +25,15 @@ std::string percent(double share) {
 
 }  // namespace
 
-void ExtractionNotes::stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) {
-    if (next_) next_->stageImage(name, plane, width, height);
+void ExtractionNotes::stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) {
+    if (next_) next_->stageImage(stage, plane, width, height);
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (std::strcmp(name, "00") == 0) {
+    if (stage == Stage::kSegmentation) {
         segmented = true;
         framePixels = static_cast<int64_t>(pixels);
         printPixels = 0;
         for (size_t i = 0; i < pixels; ++i) printPixels += plane[i] == kMarked;
-    } else if (std::strcmp(name, "5") == 0) {
+    } else if (stage == Stage::kSkeletonCleanup) {
         skeletonised = true;
         skeletonEnds = skeletonForks = 0;
         for (int32_t y = kScanMargin; y < height - kScanMargin; ++y) {

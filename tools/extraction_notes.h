@@ -14,7 +14,7 @@ class ExtractionNotes : public StageObserver {
 public:
     // Stage images are passed on to next (may be null).
     explicit ExtractionNotes(StageObserver* next) : next_(next) {}
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override;
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override;
 
     bool segmented = false;        // the mask stage was reached: some print was found
     bool skeletonised = false;     // the skeleton stage was reached

@@ -13,6 +13,7 @@
 
 #include "batch.h"
 #include "common.h"
+#include "orvane.h"
 #include "gallery/gallery.h"
 #include "image_input.h"
 #include "print_window.h"
@@ -402,7 +403,7 @@ int runIdentify(const Args& args) {
     const std::vector<uint8_t>& probeBytes = probeFile.featureTemplate;
     search::Probe probe;
     if (search::Probe::prepare(probeBytes.data(), probeBytes.size(), probe) != 0) {
-        throw CliError(probePath + ": 10700: " + resultCodeText(10700));
+        throw CliError(probePath + ": " + resultCodeWithText(ORVANE_E_BAD_TEMPLATE));
     }
     const Identification r = fromGallery ? identifyInGallery(galleryPath, probe, options)
                                          : identifyInFolder(galleryPath, probe, options, crop);

@@ -13,13 +13,14 @@
 #include <memory>
 
 #include "common.h"
+#include "orvane.h"
 #include "image_checks.h"
 #include "print_window.h"
 #include "image_limits.h"
 #include "safe_write.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 namespace fs = std::filesystem;
@@ -250,7 +251,7 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
     }
     std::vector<uint8_t> bytes(kMaxTemplateBytes, 0);
     if (loadTemplateFile(path.c_str(), bytes.data()) != 0 || !isWellFormedTemplate(bytes.data())) {
-        throw CliError(path + ": not an image and not a valid template (11000: " + resultCodeText(11000) + ")");
+        throw CliError(path + ": not an image and not a valid template (" + resultCodeWithText(ORVANE_E_LOAD_TEMPLATE) + ")");
     }
     bytes.resize(static_cast<size_t>(templateLength(bytes.data())));
     // The library reads only the template's own length; bytes after it mean
@@ -267,7 +268,7 @@ std::vector<uint8_t> loadTemplate(const std::string& path) {
 void saveTemplate(const std::string& path, const std::vector<uint8_t>& featureTemplate) {
     writeFileSafely(path, [&](const std::string& file) {
         if (featureTemplate.size() < 4 || saveTemplateFile(file.c_str(), featureTemplate.data()) != 0) {
-            throw CliError(path + ": cannot write template (10900: " + resultCodeText(10900) + ")");
+            throw CliError(path + ": cannot write template (" + resultCodeWithText(ORVANE_E_SAVE_TEMPLATE) + ")");
         }
         return true;
     });
@@ -276,7 +277,7 @@ void saveTemplate(const std::string& path, const std::vector<uint8_t>& featureTe
 void saveGreyBitmap(const std::string& path, const GreyImage& image) {
     writeFileSafely(path, [&](const std::string& file) {
         if (writeBitmap(image.pixels.data(), image.width, image.height, file.c_str()) != 0) {
-            throw CliError(path + ": cannot write bitmap (10200: " + resultCodeText(10200) + ")");
+            throw CliError(path + ": cannot write bitmap (" + resultCodeWithText(ORVANE_E_SAVE_IMAGE) + ")");
         }
         return true;
     });

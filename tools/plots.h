@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "image_input.h"
 
 namespace orvane::cli {

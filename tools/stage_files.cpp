@@ -4,13 +4,15 @@
 
 #include "common.h"
 #include "image_input.h"
+#include "interface/diagnostics.h"
 
 namespace orvane::cli {
 
-void StageImageFiles::stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) {
+void StageImageFiles::stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) {
     // Called from inside the extraction, which must not be unwound: a failure
     // is kept and thrown once the extraction is over.
-    if (!failure_.empty()) return;
+    const char* name = diagnosticFileName(stage);
+    if (!failure_.empty() || !name) return;
     GreyImage image;
     image.width = width;
     image.height = height;

@@ -11,7 +11,7 @@ namespace orvane::cli {
 class StageImageFiles : public StageObserver {
 public:
     explicit StageImageFiles(std::string folder) : folder_(std::move(folder)) {}
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override;
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override;
     // Throws CliError naming the first image that could not be written.
     void throwIfFailed() const;
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/equality_run.h"
+#include "support/equality_run.h"
 
 using namespace orvane_equality;
 

@@ -11,7 +11,10 @@ if(MINGW)
   # A host built by another compiler may call in with the stack aligned to 4
   # bytes only; never assume more. Link the compiler's runtime statically so
   # the DLL needs nothing beyond KERNEL32.dll and msvcrt.dll.
-  target_compile_options(orvane_objects PRIVATE -mincoming-stack-boundary=2)
+  get_property(layers GLOBAL PROPERTY ORVANE_LAYER_TARGETS)
+  foreach(layer ${layers})
+    target_compile_options(${layer} PRIVATE -mincoming-stack-boundary=2)
+  endforeach()
   target_compile_options(OrvaneCom PRIVATE -mincoming-stack-boundary=2)
   target_link_options(OrvaneCom PRIVATE -static-libgcc -static-libstdc++ -Wl,--no-undefined
                       -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp

@@ -1,2 +1,3 @@
-target_sources(orvane_objects PRIVATE
+# The image workspace (memory only: it reads no files).
+orvane_layer(workspace SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/workspace.cpp)

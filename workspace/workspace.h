@@ -8,7 +8,7 @@
 #include <new>
 #include <type_traits>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 
 namespace orvane {
 
@@ -33,6 +33,11 @@ struct Workspace {
     alignas(64) unsigned char stageMemory[kStageMemoryBytes];
 };
 
+// The result of the two stages that can end an extraction (segmentation, for
+// too little foreground, and minutia detection); every other stage always
+// completes and returns nothing.
+enum StageResult : int32_t { kStageCompleted = 0, kStageFailed = 1 };
+
 // The buffers of one image stage, laid over the workspace's stage memory.
 // Only one stage runs at a time in a workspace, and the contents are
 // undefined on entry: the stage sets every value it reads.
@@ -47,12 +52,13 @@ Buffers& stageBuffers(Workspace& ws) {
 // The library's own workspace, in static storage (planes zeroed at load).
 Workspace& libraryWorkspace();
 
-// Places a caller's grey image. Returns 0, or 10300 for a width or height
-// over the limits or below 1 (the workspace is then unchanged).
-int32_t setWorkspaceImage(Workspace& ws, const uint8_t* image, int32_t width, int32_t height);
+// A size the planes can hold: 1..kMaxWidth x 1..kMaxHeight.
+inline bool fitsWorkspace(int32_t width, int32_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxWidth && height <= kMaxHeight;
+}
 
-// Places the pixels of a bitmap file. Returns 0, or 10100 on any failure
-// (the workspace size is then unchanged).
-int32_t loadWorkspaceImage(Workspace& ws, const char* path);
+// Places a caller's grey image. Returns 0, or 1 for a null image or a width
+// or height over the limits or below 1 (the workspace is then unchanged).
+int32_t setWorkspaceImage(Workspace& ws, const uint8_t* image, int32_t width, int32_t height);
 
 }  // namespace orvane

@@ -12,7 +12,7 @@
 
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
-#include "match/synthetic_sets.h"
+#include "support/synthetic_sets.h"
 #include "orvane_api.h"
 #include "support/test_support.h"
 

@@ -5,12 +5,14 @@
 #include <functional>
 #include <string>
 
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "enhance/images.h"
 #include "enhance/orientation_code.h"
 #include "enhance/reference.h"
 #include "formats/bitmap.h"
 #include "interface/extraction.h"
+#include "interface/stages.h"
 
 namespace orvane {
 namespace {
@@ -134,8 +136,8 @@ TEST(EnhanceEquivalence, OrientationField) {
         // A print-like half image, and pure noise (strengths past 255).
         auto print = printWorkspace(size, seed++);
         smoothAndHalve(*print);
-        EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
-                              [](Workspace& w) { reference::computeOrientationField(w, 6); }));
+        EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
+                              [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }));
         for (int32_t radius : {6, 0, 1, 3, 40, -1}) {
             if (radius > 6 && size.width > 101) continue;
             auto noisy = randomWorkspace(size, seed++);
@@ -157,8 +159,8 @@ TEST(EnhanceEquivalence, SegmentationAndMask) {
             for (int32_t i = 0; i < ws->pixelCount; ++i) ws->maskPlane[i] = static_cast<uint8_t>(strength(rng));
             int32_t fastResult = -1, slowResult = -1;
             EXPECT_TRUE(sameAfter(
-                *ws, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
-                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }));
+                *ws, [&](Workspace& w) { fastResult = segmentForeground(w, kSegmentationRadius, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, kSegmentationRadius, threshold); }));
             EXPECT_EQ(fastResult, slowResult);
             EXPECT_TRUE(sameAfter(*ws, applyMask, reference::applyMask));
         }
@@ -211,8 +213,8 @@ TEST(EnhanceEquivalence, EveryNarrowWidth) {
             const Size size{width, height};
             auto print = printWorkspace(size, seed++);
             EXPECT_TRUE(sameAfter(*print, smoothAndHalve, reference::smoothAndHalve));
-            EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, 6); },
-                                  [](Workspace& w) { reference::computeOrientationField(w, 6); }))
+            EXPECT_TRUE(sameAfter(*print, [](Workspace& w) { computeOrientationField(w, kOrientationRadius); },
+                                  [](Workspace& w) { reference::computeOrientationField(w, kOrientationRadius); }))
                 << width << "x" << height;
             auto ws = printWorkspace(size, seed++);
             std::mt19937 rng(seed);
@@ -250,30 +252,38 @@ TEST(EnhanceEquivalence, SegmentationOverEveryRemainder) {
             auto copy = test::copyOf(*ws);
             int32_t fastResult = -1, slowResult = -1;
             EXPECT_TRUE(sameAfter(
-                *copy, [&](Workspace& w) { fastResult = segmentForeground(w, 12, threshold); },
-                [&](Workspace& w) { slowResult = reference::segmentForeground(w, 12, threshold); }))
+                *copy, [&](Workspace& w) { fastResult = segmentForeground(w, kSegmentationRadius, threshold); },
+                [&](Workspace& w) { slowResult = reference::segmentForeground(w, kSegmentationRadius, threshold); }))
                 << width << " threshold " << threshold;
             EXPECT_EQ(fastResult, slowResult) << width << " threshold " << threshold;
         }
     }
 }
 
-// The whole front of the extraction, stage after stage.
+// The transcription of each enhancement stage, with the extraction's
+// parameters.
+void runPlainStage(Workspace& w, Stage stage) {
+    switch (stage) {
+        case Stage::kSmoothAndHalve: reference::smoothAndHalve(w); break;
+        case Stage::kOrientationField: reference::computeOrientationField(w, kOrientationRadius); break;
+        case Stage::kSegmentation: reference::segmentForeground(w, kSegmentationRadius, kSegmentationThreshold); break;
+        case Stage::kRidgeFilter: reference::filterAlongRidges(w); break;
+        case Stage::kBinarization: reference::binarizeRidges(w); break;
+        case Stage::kNoiseRemoval: reference::removeBinaryNoise(w); break;
+        case Stage::kMasking: reference::applyMask(w); break;
+        default: FAIL() << "no transcription of " << stageName(stage);
+    }
+}
+
+// The whole front of the extraction (the library's stages before thinning),
+// stage after stage, each going on whether segmentation found enough
+// foreground or not.
 ::testing::AssertionResult sameChain(Workspace& ws) {
-    const std::pair<std::function<void(Workspace&)>, std::function<void(Workspace&)>> stages[] = {
-        {smoothAndHalve, reference::smoothAndHalve},
-        {[](Workspace& w) { computeOrientationField(w, 6); },
-         [](Workspace& w) { reference::computeOrientationField(w, 6); }},
-        {[](Workspace& w) { segmentForeground(w, 12, 35); },
-         [](Workspace& w) { reference::segmentForeground(w, 12, 35); }},
-        {filterAlongRidges, reference::filterAlongRidges},
-        {binarizeRidges, reference::binarizeRidges},
-        {removeBinaryNoise, reference::removeBinaryNoise},
-        {applyMask, reference::applyMask},
-    };
-    for (const auto& stage : stages) {
-        auto result = sameAfter(ws, stage.first, stage.second);
-        if (!result) return result;
+    for (const Stage stage : kExtractionStages) {
+        if (stage == Stage::kThinning) break;
+        auto result = sameAfter(
+            ws, [stage](Workspace& w) { runStage(w, stage); }, [stage](Workspace& w) { runPlainStage(w, stage); });
+        if (!result) return result << " after " << stageName(stage);
     }
     return ::testing::AssertionSuccess();
 }

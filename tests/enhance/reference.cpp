@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parameters.h"
+#include "orvane.h"
+
 namespace orvane::reference {
 
 namespace {
@@ -162,7 +165,7 @@ int32_t segmentForeground(Workspace& ws, int32_t radius, int32_t threshold) {
             }
         }
     }
-    return count < ws.pixelCount / 10 ? 1 : 0;
+    return count < ws.pixelCount / kForegroundShareDivisor ? 1 : 0;
 }
 
 void applyMask(Workspace& ws) {
@@ -201,7 +204,7 @@ void binarizeRidges(Workspace& ws) {
     int32_t w = ws.width, h = ws.height;
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
-            if (ws.imagePlane[y * w + x] < 4) {
+            if (ws.imagePlane[y * w + x] < kRidgeDarkLevel) {
                 ws.scratchPlane[y * w + x] = 0;
                 continue;
             }
@@ -239,19 +242,19 @@ void removeBinaryNoise(Workspace& ws) {
         }
         std::memcpy(ws.imagePlane, ws.scratchPlane, static_cast<size_t>(ws.pixelCount));
         ++passes;
-    } while (changed && passes < 8);
+    } while (changed && passes < kNoisePasses);
 }
 
 int32_t measureQuality(Workspace& ws, const uint8_t* image, int32_t width, int32_t height, int32_t* quality) {
-    if (setWorkspaceImage(ws, image, width, height) != 0) return 10300;
+    if (setWorkspaceImage(ws, image, width, height) != 0) return ORVANE_E_IMAGE_SIZE;
     smoothAndHalve(ws);
-    computeOrientationField(ws, 6);
-    segmentForeground(ws, 12, 32);
+    computeOrientationField(ws, kOrientationRadius);
+    segmentForeground(ws, kSegmentationRadius, kQualityThreshold);
     int32_t count = 0;
     for (int32_t y = 0; y < ws.height; ++y)
         for (int32_t x = 0; x < ws.width; ++x)
             if (ws.maskPlane[y * ws.width + x] != 255) ++count;
-    int32_t q = static_cast<int32_t>(static_cast<double>(count * 100) / (ws.pixelCount * 0.8) + 0.5);
+    int32_t q = static_cast<int32_t>(static_cast<double>(count * 100) / (ws.pixelCount * kFullQualityShare) + 0.5);
     *quality = q > 100 ? 100 : q;
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/parameters.h"
 #include "enhance/direction_lines.h"
 #include "enhance/enhance.h"
 #include "enhance/images.h"
@@ -60,7 +61,7 @@ TEST(BoxMean, SamplingTwoUsesEvenOffsetsOnly) {
         for (int32_t x = 0; x < 40; ++x) at(ws->maskPlane, *ws, x, y) = (x % 2 == 1 || y % 2 == 1) ? 255 : 49;
     at(ws->maskPlane, *ws, 12, 12) = 98;  // one sample of the corner's window
     at(ws->maskPlane, *ws, 14, 0) = 200;  // just outside it
-    boxMean(*ws, ws->maskPlane, ws->scratchPlane, 12, 2);
+    boxMean(*ws, ws->maskPlane, ws->scratchPlane, kSegmentationRadius, 2);
     EXPECT_EQ(at(ws->scratchPlane, *ws, 0, 0), (48 * 49 + 98) / 49);
     EXPECT_EQ(at(ws->scratchPlane, *ws, 20, 20), (168 * 49 + 98) / 169);  // 169 samples, one of them 98
 }
@@ -139,7 +140,7 @@ TEST(OrientationField, StripesInFourDirections) {
     // x + y: on the (1, -1) diagonal (135).
     for (Case c : {Case{1, 0, 90}, Case{0, 1, 0}, Case{1, -1, 45}, Case{1, 1, 135}}) {
         auto ws = stripes(c.a, c.b);
-        computeOrientationField(*ws, 6);
+        computeOrientationField(*ws, kOrientationRadius);
         for (int32_t y = 0; y < ws->height; y += 3)
             for (int32_t x = 0; x < ws->width; x += 3)
                 ASSERT_EQ(at(ws->orientationPlane, *ws, x, y), c.code) << c.a << "," << c.b << " at " << x << "," << y;
@@ -154,7 +155,7 @@ TEST(OrientationField, FlatAndTinyHalfImagesGiveStrengthZeroCode135) {
         // Flat, or too small for any Sobel sample (fewer than 3 half rows or columns).
         const bool tiny = size.width < 6 || size.height < 6;
         for (int32_t i = 0; i < kPlaneSize / 4; ++i) ws->scratchPlane[i] = tiny ? static_cast<uint8_t>(rng()) : 93;
-        computeOrientationField(*ws, 6);
+        computeOrientationField(*ws, kOrientationRadius);
         for (int32_t i = 0; i < ws->pixelCount; ++i) {
             ASSERT_EQ(ws->maskPlane[i], 0);
             ASSERT_EQ(ws->orientationPlane[i], 135);
@@ -166,7 +167,7 @@ TEST(OrientationField, StrengthIsCappedAt255) {
     auto ws = workspaceOf({40, 40});
     for (int32_t q = 0; q < 20; ++q)
         for (int32_t p = 0; p < 20; ++p) ws->scratchPlane[q * 20 + p] = ((p / 2) % 2) ? 255 : 0;  // |gx| = 1020
-    computeOrientationField(*ws, 6);
+    computeOrientationField(*ws, kOrientationRadius);
     EXPECT_EQ(at(ws->maskPlane, *ws, 20, 20), 255);
 }
 
@@ -183,7 +184,7 @@ TEST(OrientationField, OddSizesDependOnTheImageAlone) {
             test::setSize(*ws, size);
             std::memcpy(ws->imagePlane, image.data(), image.size());
             smoothAndHalve(*ws);
-            computeOrientationField(*ws, 6);
+            computeOrientationField(*ws, kOrientationRadius);
             std::vector<uint8_t> planes(ws->maskPlane, ws->maskPlane + ws->pixelCount);
             planes.insert(planes.end(), ws->orientationPlane, ws->orientationPlane + ws->pixelCount);
             if (first.empty()) first = planes;
@@ -204,7 +205,7 @@ TEST(Segmentation, MeanEqualToThresholdIsForeground) {
     for (auto [strength, threshold, foreground] : {std::tuple{35, 35, true}, {34, 35, false}, {32, 32, true}}) {
         auto ws = workspaceOf({50, 40});
         std::memset(ws->maskPlane, strength, kPlaneSize);
-        const int32_t result = segmentForeground(*ws, 12, threshold);
+        const int32_t result = segmentForeground(*ws, kSegmentationRadius, threshold);
         EXPECT_EQ(result, foreground ? 0 : 1);
         for (int32_t y = 0; y < 40; ++y) {
             for (int32_t x = 0; x < 50; ++x) {
@@ -224,7 +225,7 @@ TEST(Segmentation, ForegroundLimitIsATenthOfTheFrame) {
         int32_t placed = 0;
         for (int32_t y = 1; y < 359 && placed < strong; ++y)
             for (int32_t x = 1; x < 255 && placed < strong; ++x, ++placed) at(ws->maskPlane, *ws, x, y) = 35;
-        EXPECT_EQ(segmentForeground(*ws, 0, 35), expected) << strong;
+        EXPECT_EQ(segmentForeground(*ws, 0, kSegmentationThreshold), expected) << strong;
         int32_t count = 0;
         for (int32_t i = 0; i < ws->pixelCount; ++i) count += ws->maskPlane[i] == 0;
         EXPECT_EQ(count, strong);
@@ -235,15 +236,15 @@ TEST(Segmentation, SmallImagesHaveNoInterior) {
     for (Size size : {Size{2, 9}, Size{9, 2}, Size{1, 1}, Size{3, 3}, Size{4, 3}}) {
         auto ws = workspaceOf(size);
         std::memset(ws->maskPlane, 200, kPlaneSize);
-        const int32_t result = segmentForeground(*ws, 12, 35);
+        const int32_t result = segmentForeground(*ws, kSegmentationRadius, kSegmentationThreshold);
         int32_t count = 0;
         for (int32_t i = 0; i < ws->pixelCount; ++i) count += ws->maskPlane[i] == 0;
         EXPECT_EQ(count, (size.width - 2 > 0 ? size.width - 2 : 0) * (size.height - 2 > 0 ? size.height - 2 : 0));
-        EXPECT_EQ(result, count < ws->pixelCount / 10 ? 1 : 0);
+        EXPECT_EQ(result, count < ws->pixelCount / kForegroundShareDivisor ? 1 : 0);
     }
     auto flat = workspaceOf({2, 4});  // pixelCount 8: the limit is 0
     std::memset(flat->maskPlane, 0, kPlaneSize);
-    EXPECT_EQ(segmentForeground(*flat, 12, 35), 0);
+    EXPECT_EQ(segmentForeground(*flat, kSegmentationRadius, kSegmentationThreshold), 0);
 }
 
 TEST(Segmentation, ApplyMaskWhitensOnlyTheBackground) {
@@ -295,7 +296,7 @@ TEST(RidgeFilter, ConstantImagesAndBinarizationLevels) {
         for (int32_t i = 0; i < ws->pixelCount; ++i) ASSERT_EQ(ws->imagePlane[i], value);
         binarizeRidges(*ws);
         for (int32_t i = 0; i < ws->pixelCount; ++i) {
-            ASSERT_EQ(ws->imagePlane[i], value < 4 ? 0 : 255);
+            ASSERT_EQ(ws->imagePlane[i], value < kRidgeDarkLevel ? 0 : 255);
             ASSERT_EQ(ws->scratchPlane[i], ws->imagePlane[i]);
         }
     }
@@ -418,7 +419,7 @@ TEST(EnhanceStages, DegenerateSizesRunThroughEveryStage) {
             test::setSize(*ws, {width, height});
             const std::vector<uint8_t> tail(ws->imagePlane + 25, ws->imagePlane + 64);
             smoothAndHalve(*ws);
-            computeOrientationField(*ws, 6);
+            computeOrientationField(*ws, kOrientationRadius);
             // No Sobel sample fits: the blocks get strength 0 and code 135, the
             // last column (row) of an odd width (height) is cleared to 0.
             for (int32_t y = 0; y < height; ++y) {
@@ -428,7 +429,7 @@ TEST(EnhanceStages, DegenerateSizesRunThroughEveryStage) {
                     ASSERT_EQ(at(ws->orientationPlane, *ws, x, y), block ? 135 : 0) << width << "x" << height;
                 }
             }
-            const int32_t result = segmentForeground(*ws, 12, 35);
+            const int32_t result = segmentForeground(*ws, kSegmentationRadius, kSegmentationThreshold);
             EXPECT_EQ(result, ws->pixelCount >= 10 ? 1 : 0);
             filterAlongRidges(*ws);
             binarizeRidges(*ws);

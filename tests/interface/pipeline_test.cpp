@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "../minutiae/reference.h"
+#include "core/parameters.h"
 #include "enhance/enhance.h"
 #include "formats/bitmap.h"
 #include "formats/feature_template.h"
+#include "interface/diagnostics.h"
 #include "interface/extraction.h"
+#include "interface/stages.h"
 #include "minutiae/cleanup.h"
 #include "minutiae/detection.h"
 #include "minutiae/thinning.h"
@@ -33,8 +36,8 @@ struct Recorder : StageObserver {
         int32_t width, height;
     };
     std::vector<Image> images;
-    void stageImage(const char* name, const uint8_t* plane, int32_t width, int32_t height) override {
-        images.push_back({name, std::vector<uint8_t>(plane, plane + width * height), width, height});
+    void stageImage(Stage stage, const uint8_t* plane, int32_t width, int32_t height) override {
+        images.push_back({diagnosticFileName(stage), std::vector<uint8_t>(plane, plane + width * height), width, height});
     }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -141,13 +144,14 @@ TEST(ExtractionPipeline, SkeletonStagesMatchPlainTranscriptionsOnRealPrints) {
     for (const auto& path : paths) {
         const Print p = loadPrint(path);
         ASSERT_EQ(setWorkspaceImage(*fast, p.pixels.data(), p.width, p.height), 0);
-        smoothAndHalve(*fast);
-        computeOrientationField(*fast, 6);
-        if (segmentForeground(*fast, 12, 35) != 0) continue;
-        filterAlongRidges(*fast);
-        binarizeRidges(*fast);
-        removeBinaryNoise(*fast);
-        applyMask(*fast);
+        // The library's stages up to the skeleton.
+        bool segmented = true;
+        for (const Stage stage : kExtractionStages) {
+            if (stage == Stage::kThinning) break;
+            segmented = runStage(*fast, stage) == kStageCompleted;
+            if (!segmented) break;
+        }
+        if (!segmented) continue;
         std::memcpy(plain.get(), fast.get(), sizeof(Workspace));
 
         thinRidges(*fast);
@@ -155,8 +159,8 @@ TEST(ExtractionPipeline, SkeletonStagesMatchPlainTranscriptionsOnRealPrints) {
         ASSERT_EQ(0, std::memcmp(fast->imagePlane, plain->imagePlane, p.pixels.size())) << path;
         ASSERT_EQ(0, std::memcmp(fast->scratchPlane, plain->scratchPlane, p.pixels.size())) << path;
 
-        cleanSkeleton(*fast, 12);
-        reference::cleanSkeleton(*plain, 12);
+        cleanSkeleton(*fast, kMaxPieceLength);
+        reference::cleanSkeleton(*plain, kMaxPieceLength);
         ASSERT_EQ(0, std::memcmp(fast->imagePlane, plain->imagePlane, p.pixels.size())) << path;
 
         std::memset(&fast->extractedSet, 0, sizeof fast->extractedSet);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "formats/feature_template.h"
-#include "match/synthetic_sets.h"
+#include "support/synthetic_sets.h"
 #include "orvane.h"
 #include "support/test_support.h"
 

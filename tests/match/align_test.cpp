@@ -6,7 +6,7 @@
 
 #include "match/align.h"
 #include "reference_matcher.h"
-#include "synthetic_sets.h"
+#include "support/synthetic_sets.h"
 
 namespace orvane {
 namespace {

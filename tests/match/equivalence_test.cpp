@@ -17,8 +17,8 @@
 #include "match/matcher.h"
 #include "reference_matcher.h"
 #include "support/test_support.h"
-#include "synthetic_sets.h"
-#include "workspace/numeric.h"
+#include "support/synthetic_sets.h"
+#include "core/numeric.h"
 
 namespace orvane {
 namespace {

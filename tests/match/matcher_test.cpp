@@ -8,7 +8,7 @@
 #include "match/matcher.h"
 #include "orvane.h"
 #include "reference_matcher.h"
-#include "synthetic_sets.h"
+#include "support/synthetic_sets.h"
 
 namespace orvane {
 namespace {

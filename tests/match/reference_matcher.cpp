@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::reference {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "match/matcher.h"
 
 namespace orvane::reference {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "canvas.h"
+#include "core/parameters.h"
 #include "minutiae/skeleton.h"
 #include "minutiae/thinning.h"
 #include "reference.h"
@@ -18,7 +19,7 @@ TEST(CleanSkeleton, ErasesIsolatedPixelsAndShortFragments) {
     c.line(2, 6, 1, 0, 12);   // 12 pixels: erased
     c.line(2, 9, 1, 0, 13);   // 13 pixels: stays
     c.line(30, 3, 1, 1, 2);   // two mutually adjacent end pixels: erased
-    cleanSkeleton(c.w(), 12);
+    cleanSkeleton(c.w(), kMaxPieceLength);
     EXPECT_EQ(c.pixel(3, 3), 255);
     for (int32_t x = 2; x < 14; ++x) EXPECT_EQ(c.pixel(x, 6), 255) << x;
     for (int32_t x = 2; x < 15; ++x) EXPECT_EQ(c.pixel(x, 9), 0) << x;
@@ -31,7 +32,7 @@ TEST(CleanSkeleton, SpursUpToTwelvePixelsGo) {
         c.line(2, 20, 1, 0, 36);          // the ridge, longer than any piece
         c.line(20, 19, 0, -1, spur);      // spur up from the junction (20,20)
         ASSERT_TRUE(isBifurcationPixel(c.w(), c.at(20, 20)));
-        cleanSkeleton(c.w(), 12);
+        cleanSkeleton(c.w(), kMaxPieceLength);
         const bool erased = spur <= 12;
         EXPECT_EQ(c.ridgeCount(), erased ? 36 : 36 + spur) << spur;
         EXPECT_EQ(c.pixel(20, 20), 0);
@@ -44,7 +45,7 @@ TEST(CleanSkeleton, ThickEndsAndJunctionsThatAreNotBifurcations) {
     // without being a bifurcation pixel: (7,5) goes with the piece.
     Canvas c(20, 12);
     c.draw(5, 5, {"#####", ".#..."});
-    cleanSkeleton(c.w(), 12);
+    cleanSkeleton(c.w(), kMaxPieceLength);
     EXPECT_EQ(c.art(5, 5, 5, 2), (std::vector<std::string>{"##...", ".#..."}));
 }
 
@@ -63,7 +64,7 @@ TEST(CleanSkeleton, RidgeOnTheBorderIsLeftAlone) {
     Canvas c(10, 6);
     c.line(0, 0, 1, 0, 10);
     c.line(5, 1, 0, 1, 3);  // fragment hanging from the border row
-    cleanSkeleton(c.w(), 12);
+    cleanSkeleton(c.w(), kMaxPieceLength);
     for (int32_t x = 0; x < 10; ++x) EXPECT_EQ(c.pixel(x, 0), 0);
 }
 

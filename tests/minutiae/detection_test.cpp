@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "canvas.h"
+#include "core/parameters.h"
 #include "minutiae/cleanup.h"
 #include "minutiae/description.h"
 #include "minutiae/skeleton.h"
@@ -242,7 +243,7 @@ TEST(DetectMinutiae, MatchesPlainTranscriptionOnRandomSkeletons) {
         Canvas a(w, h);
         randomRidges(a, seed, static_cast<int32_t>(20 + rng() % 400));
         thinImage(a.w(), a.ws->imagePlane, w, h);
-        cleanSkeleton(a.w(), 12);
+        cleanSkeleton(a.w(), kMaxPieceLength);
         // Orientation: slowly turning field, a few background patches.
         const double fx = (rng() % 100) / 2000.0, fy = (rng() % 100) / 2000.0;
         for (int32_t y = 0; y < h; ++y)

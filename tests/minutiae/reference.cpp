@@ -3,11 +3,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parameters.h"
 #include "minutiae/description.h"
 #include "minutiae/detection.h"
 #include "minutiae/skeleton.h"
 #include "minutiae/thinning.h"
-#include "workspace/numeric.h"
+#include "core/numeric.h"
 
 namespace orvane::reference {
 
@@ -94,8 +95,8 @@ void cleanSkeleton(Workspace& ws, int32_t maxPieceLength) {
 namespace {
 
 bool backgroundNear(const Workspace& ws, int32_t x, int32_t y) {
-    for (int32_t yy = y - 16; yy <= y + 16; ++yy) {
-        for (int32_t xx = x - 16; xx <= x + 16; ++xx) {
+    for (int32_t yy = y - kBackgroundHalfWindow; yy <= y + kBackgroundHalfWindow; ++yy) {
+        for (int32_t xx = x - kBackgroundHalfWindow; xx <= x + kBackgroundHalfWindow; ++xx) {
             if (xx < 0 || yy < 0 || xx >= ws.width || yy >= ws.height) continue;
             if (ws.orientationPlane[yy * ws.width + xx] == 255) return true;
         }
@@ -112,8 +113,8 @@ double distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 int32_t detectMinutiae(Workspace& ws) {
     const int32_t w = ws.width;
     CandidateList endings{}, bifurcations{};
-    for (int32_t y = 17; y < ws.height - 17; ++y) {
-        for (int32_t x = 17; x < w - 17; ++x) {
+    for (int32_t y = kScanMargin; y < ws.height - kScanMargin; ++y) {
+        for (int32_t x = kScanMargin; x < w - kScanMargin; ++x) {
             const int32_t p = y * w + x;
             if (ws.imagePlane[p] != 0) continue;
             CandidateList* list;
@@ -132,18 +133,18 @@ int32_t detectMinutiae(Workspace& ws) {
                     ws.orientationPlane[(y + OrientationCircle[j][1]) * w + x + OrientationCircle[j][0]],
                     ws.orientationPlane[(y + OrientationCircle[i][1]) * w + x + OrientationCircle[i][0]]);
             }
-            if (sum > 96) continue;
+            if (sum > kCircleVariationLimit) continue;
             list->x[list->count] = x;
             list->y[list->count] = y;
             list->count++;
-            if (list->count == 100) return 1;
+            if (list->count == kCandidateCapacity) return 1;
         }
     }
     const CandidateList savedEndings = endings, savedBifurcations = bifurcations;
-    for (int32_t r = 1; r <= 31; ++r) {
+    for (int32_t r = 1; r <= kMaxAttempts; ++r) {
         endings = savedEndings;
         bifurcations = savedBifurcations;
-        const int32_t endingMerge = 6 + r, bifurcationMerge = 4 + r;
+        const int32_t endingMerge = kEndingMergeBase + r, bifurcationMerge = kBifurcationMergeBase + r;
         for (int32_t a = 0; a < endings.count; ++a) {
             if (endings.x[a] == 0 || endings.y[a] == 0) continue;
             bool mark = false;
@@ -153,16 +154,18 @@ int32_t detectMinutiae(Workspace& ws) {
                 if (d <= endingMerge) {
                     endings.x[b] = endings.y[b] = 0;
                     mark = true;
-                } else if (d <= 16) {
+                } else if (d <= kFacingDistance) {
                     int32_t endA, endB;
-                    if (traceRidge(ws, endings.y[a] * w + endings.x[a], 8, endA) != 0) break;
+                    if (traceRidge(ws, endings.y[a] * w + endings.x[a], kMinutiaTraceSteps, endA) != 0) break;
                     const int32_t dirA = pointDirection(endings.x[a], endings.y[a], pixelX(ws, endA), pixelY(ws, endA));
-                    if (traceRidge(ws, endings.y[b] * w + endings.x[b], 8, endB) != 0) continue;
+                    if (traceRidge(ws, endings.y[b] * w + endings.x[b], kMinutiaTraceSteps, endB) != 0) continue;
                     const int32_t dirB = pointDirection(endings.x[b], endings.y[b], pixelX(ws, endB), pixelY(ws, endB));
                     const int32_t t = turnAngle(dirA, dirB);
                     const int32_t ta = turnAngle(dirA, pointDirection(endings.x[a], endings.y[a], endings.x[b], endings.y[b]));
                     const int32_t tb = turnAngle(dirB, pointDirection(endings.x[b], endings.y[b], endings.x[a], endings.y[a]));
-                    if (t >= 90 && t <= 270 && ta >= 150 && ta <= 210 && tb >= 150 && tb <= 210) {
+                    if (t >= 180 - kFacingOppositeTolerance && t <= 180 + kFacingOppositeTolerance &&
+                        ta >= 180 - kFacingAimTolerance && ta <= 180 + kFacingAimTolerance &&
+                        tb >= 180 - kFacingAimTolerance && tb <= 180 + kFacingAimTolerance) {
                         endings.x[b] = endings.y[b] = 0;
                         mark = true;
                     }
@@ -173,10 +176,11 @@ int32_t detectMinutiae(Workspace& ws) {
         int32_t count = 0;
         for (int32_t i = 0; i < endings.count; ++i) {
             int32_t end;
-            if (endings.x[i] != 0 && endings.y[i] != 0 && traceRidge(ws, endings.y[i] * w + endings.x[i], 8, end) == 0)
+            if (endings.x[i] != 0 && endings.y[i] != 0 &&
+                traceRidge(ws, endings.y[i] * w + endings.x[i], kMinutiaTraceSteps, end) == 0)
                 ++count;
         }
-        if (count >= 60) continue;
+        if (count >= kKindLimit) continue;
         int32_t stored = 0;
         for (int32_t i = 0; i < endings.count; ++i) {
             if (endings.x[i] == 0 || endings.y[i] == 0) continue;
@@ -203,13 +207,13 @@ int32_t detectMinutiae(Workspace& ws) {
             if (cutJunction(ws, bifurcations.x[i], bifurcations.y[i], branches) == 3) ++count;
             restoreJunction(ws, bifurcations.x[i], bifurcations.y[i], branches);
         }
-        if (count >= 60) continue;
+        if (count >= kKindLimit) continue;
         bool over = false;
         for (int32_t i = 0; i < bifurcations.count; ++i) {
             if (bifurcations.x[i] == 0 || bifurcations.y[i] == 0) continue;
             Minutia m;
             if (!describeBifurcation(ws, bifurcations.x[i], bifurcations.y[i], m)) continue;
-            if (stored == 60) {
+            if (stored == kMaxMinutiae) {
                 over = true;
                 break;
             }
@@ -217,7 +221,7 @@ int32_t detectMinutiae(Workspace& ws) {
         }
         if (over) continue;
         ws.extractedSet.count = stored;
-        return stored < 8 ? 1 : 0;
+        return stored < kMinMinutiae ? 1 : 0;
     }
     return 1;
 }

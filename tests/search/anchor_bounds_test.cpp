@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "match/reference_matcher.h"
-#include "match/synthetic_sets.h"
-#include "workspace/numeric.h"
+#include "support/synthetic_sets.h"
+#include "core/numeric.h"
 
 namespace orvane {
 namespace {

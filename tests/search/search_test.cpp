@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "formats/feature_template.h"
-#include "match/synthetic_sets.h"
+#include "support/synthetic_sets.h"
 #include "orvane.h"
 
 namespace orvane {

@@ -2,8 +2,8 @@
 //   orvane_win_angles <output file>
 #include <cstdio>
 
-#include "windows/angle_cases.h"
-#include "windows/equality_run.h"
+#include "support/angle_cases.h"
+#include "support/equality_run.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "orvane.h"
-#include "windows/equality_run.h"
+#include "support/equality_run.h"
 
 using namespace orvane_equality;
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "formats/minutia.h"
+#include "core/minutia.h"
 
 namespace orvane::synthetic {
 

@@ -28,7 +28,7 @@
 #include "minutiae/skeleton.h"
 #define ORVANE_ANGLES_MINUTIAE 1
 #endif
-#include "formats/minutia.h"
+#include "core/minutia.h"
 #include "workspace/workspace.h"
 
 #include <type_traits>
