@@ -24,10 +24,11 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     prepareProbe(probe, prepared);
     search::AnchorBounds bounds;
     bounds.prepare(prepared);
-    auto ref = std::make_unique<PreparedReference>();
-    prepareReference(reference, *ref);
+    CompactMinutia records[kMaxMinutiae];
+    const int32_t count = clampCount(reference.count);
+    for (int32_t i = 0; i < count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
     std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
-    bounds.anchorBounds(*ref, rows.data());
+    bounds.anchorBounds(records, count, rows.data());
     int32_t worst = -1000;
     MinutiaSet aligned;
     for (int32_t r = 0; r < reference.count; ++r) {
