@@ -27,6 +27,7 @@
 #include "match/match_internal.h"
 #include "orvane.h"
 #include "search/anchor_bounds.h"
+#include "search/coarse_bounds.h"
 
 namespace orvane::search {
 
@@ -63,10 +64,15 @@ struct Probe::Data {
         std::call_once(boundsBuilt, [this] { anchorBounds.prepare(prepared); });
         return anchorBounds;
     }
+    const CoarseAnchorBounds& coarseBounds() const {
+        std::call_once(coarseBuilt, [this] { coarseAnchorBounds.prepare(prepared); });
+        return coarseAnchorBounds;
+    }
 
 private:
-    mutable std::once_flag boundsBuilt;
+    mutable std::once_flag boundsBuilt, coarseBuilt;
     mutable AnchorBounds anchorBounds;
+    mutable CoarseAnchorBounds coarseAnchorBounds;
 };
 
 struct TemplateSet::Data {
@@ -83,7 +89,10 @@ struct Scratch {
     uint8_t strongBound[kMaxMinutiae * kAnchorBoundRow];
 };
 
-constexpr int32_t kOut = INT32_MIN;  // provably scores at most the floor
+constexpr int32_t kOut = INT32_MIN;
+
+// The fewest needed pairs for which the coarse bounds are tried first.
+constexpr int32_t kCoarseFrom = 16;  // provably scores at most the floor
 
 // The fewest pairs the best alignment of a comparison with this divisor must
 // have for VerifyMatch to report more than floor (0 <= floor), or 0 when no
@@ -127,6 +136,9 @@ int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, in
     const int32_t divisor = (nP + nR) * (nP + nR);
     const int32_t needed = neededPairs(floor, divisor, nP, quick);
     if (needed == 0 || nR == 0) return kOut;
+    // Where many pairs are needed (a high floor) the coarse bounds, several
+    // times cheaper, settle most entries; below that they rarely do.
+    if (needed >= kCoarseFrom && probe.coarseBounds().mostPairs(records, nR) < needed) return kOut;
     if (probe.bounds().anchorBounds(records, nR, scratch.pairBound) < needed) return kOut;
     prepareReference(records, nR, scratch.reference);
     if (!quick) {

@@ -1,7 +1,9 @@
-// The anchor pair bounds of the search engine against the plain transcription:
+// The anchor pair bounds of the search engine (anchor_bounds.h, and the
+// coarse first stage of coarse_bounds.h) against the plain transcription:
 // for every anchor the pairs the transcription forms (align the probe, pair it)
 // never exceed the bound, on realistic, dense, rim and off-frame sets.
 #include "search/anchor_bounds.h"
+#include "search/coarse_bounds.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +20,8 @@ namespace {
 using namespace match_internal;
 
 // The largest pair count of any anchor beyond its bound (0 or less: the
-// bounds hold), over both search modes.
+// bounds hold), over both search modes; also beyond the largest bound over
+// the anchors, exact and coarse.
 int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
@@ -28,7 +31,10 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     const int32_t count = clampCount(reference.count);
     for (int32_t i = 0; i < count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
     std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
-    bounds.anchorBounds(records, count, rows.data());
+    const int32_t most = bounds.anchorBounds(records, count, rows.data());
+    search::CoarseAnchorBounds coarse;
+    coarse.prepare(prepared);
+    const int32_t coarseMost = coarse.mostPairs(records, count);
     int32_t worst = -1000;
     MinutiaSet aligned;
     for (int32_t r = 0; r < reference.count; ++r) {
@@ -40,6 +46,9 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
                 int32_t pairs = 0;
                 reference::scoreSet(aligned, reference, mode, pairs);
                 worst = std::max(worst, pairs - rows[static_cast<size_t>(r) * kAnchorBoundRow + p]);
+                // Anchors are pairs of the same kind: their largest bound,
+                // exact and coarse, is at least their pairs.
+                if (a.kind == b.kind) worst = std::max({worst, pairs - most, pairs - coarseMost});
             }
         }
     }
