@@ -55,8 +55,14 @@ inline void localOffset(double ax, double ay, double c, double s, double x, doub
 void CoarseAnchorBounds::prepare(const PreparedProbe& probe) {
     counts_.assign(kCells * kRow, 0);
     const int32_t n = probe.count;
-    probeCount_ = n;
-    std::copy(probe.kind, probe.kind + kMaxMinutiae, kind_);
+    // Byte p of row k is 0xFF where probe minutia p has kind k (kinds of a
+    // template are 0..255), else 0.
+    sameKind_.assign(256 * kRow, 0);
+    for (int32_t p = 0; p < n; ++p) {
+        if (probe.kind[p] >= 0 && probe.kind[p] < 256) {
+            sameKind_[static_cast<std::size_t>(probe.kind[p]) * kRow + static_cast<std::size_t>(p)] = 0xFF;
+        }
+    }
     for (int32_t p = 0; p < n; ++p) {
         double c = 0.0, s = 0.0;
         rotationCosSin(probe.direction[p], c, s);
@@ -91,11 +97,15 @@ void CoarseAnchorBounds::prepare(const PreparedProbe& probe) {
 
 int32_t CoarseAnchorBounds::mostPairs(const CompactMinutia* ref, int32_t count) const {
     const int32_t n = clampCount(count);
-    const int32_t nP = probeCount_;
     const uint8_t* counts = counts_.data();
-    int32_t most = 0;
-    alignas(16) uint8_t row[kRow];
+    // Per 16 anchors p, the largest sum over the rows r of p's kind.
+    alignas(16) uint8_t most[kRow] = {};
+#if defined(__SSE2__)
+    __m128i mostSum[kRow / 16];
+    for (auto& v : mostSum) v = _mm_setzero_si128();
+#endif
     for (int32_t r = 0; r < n; ++r) {
+        const uint8_t* sameKind = sameKind_.data() + static_cast<std::size_t>(ref[r].kind) * kRow;
         double c = 0.0, s = 0.0;
         rotationCosSin(ref[r].direction, c, s);
         const double rx = ref[r].x, ry = ref[r].y;
@@ -103,7 +113,7 @@ int32_t CoarseAnchorBounds::mostPairs(const CompactMinutia* ref, int32_t count) 
         __m128i sum[kRow / 16];
         for (auto& v : sum) v = _mm_setzero_si128();
 #else
-        std::memset(row, 0, kRow);
+        uint8_t sum[kRow] = {};
 #endif
         for (int32_t i = 0; i < n; ++i) {
             double lx = 0.0, ly = 0.0;
@@ -116,20 +126,24 @@ int32_t CoarseAnchorBounds::mostPairs(const CompactMinutia* ref, int32_t count) 
             }
 #else
             for (std::size_t k = 0; k < kRow; ++k) {
-                const int32_t v = row[k] + cell[k];
-                row[k] = static_cast<uint8_t>(v > 255 ? 255 : v);
+                const int32_t v = sum[k] + cell[k];
+                sum[k] = static_cast<uint8_t>(v > 255 ? 255 : v);
             }
 #endif
         }
 #if defined(__SSE2__)
-        for (std::size_t k = 0; k < kRow / 16; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(row + 16 * k), sum[k]);
-#endif
-        const int32_t rKind = ref[r].kind;
-        for (int32_t p = 0; p < nP; ++p) {
-            if (kind_[p] == rKind) most = std::max<int32_t>(most, row[p]);
+        for (std::size_t k = 0; k < kRow / 16; ++k) {
+            const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sameKind + 16 * k));
+            mostSum[k] = _mm_max_epu8(mostSum[k], _mm_and_si128(sum[k], mask));
         }
+#else
+        for (std::size_t k = 0; k < kRow; ++k) most[k] = std::max<uint8_t>(most[k], sum[k] & sameKind[k]);
+#endif
     }
-    return most;
+#if defined(__SSE2__)
+    for (std::size_t k = 0; k < kRow / 16; ++k) _mm_store_si128(reinterpret_cast<__m128i*>(most + 16 * k), mostSum[k]);
+#endif
+    return *std::max_element(most, most + kRow);
 }
 
 }  // namespace orvane::search

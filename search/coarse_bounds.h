@@ -31,8 +31,7 @@ public:
     int32_t mostPairs(const match_internal::CompactMinutia* reference, int32_t count) const;
 
 private:
-    int32_t probeCount_ = 0;
-    int32_t kind_[kMaxMinutiae] = {};
+    std::vector<uint8_t> sameKind_;  // per kind, a mask over the probe anchors of that kind
     std::vector<uint8_t> counts_;  // cell-major, kAnchorBoundRow probe anchors per cell
 };
 
