@@ -95,7 +95,7 @@ void CoarseAnchorBounds::prepare(const PreparedProbe& probe) {
     }
 }
 
-int32_t CoarseAnchorBounds::mostPairs(const CompactMinutia* ref, int32_t count) const {
+int32_t CoarseAnchorBounds::anchorBounds(const CompactMinutia* ref, int32_t count, uint8_t* rows) const {
     const int32_t n = clampCount(count);
     const uint8_t* counts = counts_.data();
     // Per 16 anchors p, the largest sum over the rows r of p's kind.
@@ -131,12 +131,15 @@ int32_t CoarseAnchorBounds::mostPairs(const CompactMinutia* ref, int32_t count) 
             }
 #endif
         }
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kRow;
 #if defined(__SSE2__)
         for (std::size_t k = 0; k < kRow / 16; ++k) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 16 * k), sum[k]);
             const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sameKind + 16 * k));
             mostSum[k] = _mm_max_epu8(mostSum[k], _mm_and_si128(sum[k], mask));
         }
 #else
+        std::memcpy(row, sum, kRow);
         for (std::size_t k = 0; k < kRow; ++k) most[k] = std::max<uint8_t>(most[k], sum[k] & sameKind[k]);
 #endif
     }

@@ -4,8 +4,8 @@
 // the reference minutiae i of an anchor r with SIMD adds, it bounds the pairs
 // of every anchor (r, p) loosely (each i adds every j whose zone holds its
 // cell; a j may be counted again for another i), but in a few microseconds:
-// it settles entries that would need many pairs (a high floor) before the
-// exact count is made.
+// where an entry would need many pairs (a high floor) it settles most entries
+// and bounds the anchors of the rest well enough.
 //
 // Why the bound holds: as in anchor_bounds.h a pair (j, i) of anchor (p, r)
 // has Lp(j) and Lr(i) less than kLocalTolerance apart (12.5, above the
@@ -26,9 +26,10 @@ class CoarseAnchorBounds {
 public:
     void prepare(const match_internal::PreparedProbe& probe);
 
-    // The largest bound over the anchors (r, p) of the same kind (0 when there
-    // are none), for the first `count` records of a reference (0..60).
-    int32_t mostPairs(const match_internal::CompactMinutia* reference, int32_t count) const;
+    // rows[r * kAnchorBoundRow + p]: at most the pairs of anchor (r, p) (held
+    // at 255), for the first `count` records of a reference (0..60). Returns
+    // the largest value over the anchors of the same kind (0 when none).
+    int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows) const;
 
 private:
     std::vector<uint8_t> sameKind_;  // per kind, a mask over the probe anchors of that kind

@@ -137,9 +137,11 @@ int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, in
     const int32_t needed = neededPairs(floor, divisor, nP, quick);
     if (needed == 0 || nR == 0) return kOut;
     // Where many pairs are needed (a high floor) the coarse bounds, several
-    // times cheaper, settle most entries; below that they rarely do.
-    if (needed >= kCoarseFrom && probe.coarseBounds().mostPairs(records, nR) < needed) return kOut;
-    if (probe.bounds().anchorBounds(records, nR, scratch.pairBound) < needed) return kOut;
+    // times cheaper, settle most entries and skip most anchors of the rest;
+    // below that they rarely do, and the exact count is made.
+    const int32_t most = needed >= kCoarseFrom ? probe.coarseBounds().anchorBounds(records, nR, scratch.pairBound)
+                                               : probe.bounds().anchorBounds(records, nR, scratch.pairBound);
+    if (most < needed) return kOut;
     prepareReference(records, nR, scratch.reference);
     if (!quick) {
         int32_t leftOut = 0;  // the highest score an anchor left out may have

@@ -34,7 +34,8 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     const int32_t most = bounds.anchorBounds(records, count, rows.data());
     search::CoarseAnchorBounds coarse;
     coarse.prepare(prepared);
-    const int32_t coarseMost = coarse.mostPairs(records, count);
+    std::vector<uint8_t> coarseRows(kMaxMinutiae * kAnchorBoundRow);
+    const int32_t coarseMost = coarse.anchorBounds(records, count, coarseRows.data());
     int32_t worst = -1000;
     MinutiaSet aligned;
     for (int32_t r = 0; r < reference.count; ++r) {
@@ -45,7 +46,8 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
             for (int32_t mode : {kFullSearch, kQuickSearch}) {
                 int32_t pairs = 0;
                 reference::scoreSet(aligned, reference, mode, pairs);
-                worst = std::max(worst, pairs - rows[static_cast<size_t>(r) * kAnchorBoundRow + p]);
+                const size_t at = static_cast<size_t>(r) * kAnchorBoundRow + static_cast<size_t>(p);
+                worst = std::max({worst, pairs - rows[at], pairs - coarseRows[at]});
                 // Anchors are pairs of the same kind: their largest bound,
                 // exact and coarse, is at least their pairs.
                 if (a.kind == b.kind) worst = std::max({worst, pairs - most, pairs - coarseMost});
