@@ -1,23 +1,35 @@
 // Upper bounds on the pairs each anchor of a comparison can form, read from
 // the neighbourhoods of the two anchor minutiae, which turning and shifting
-// leave unchanged. Prepared once per probe (a table of ~0.8 MB); applied to
-// a reference in a few microseconds, it lets the anchor search skip anchors
-// without aligning anything (match_internal::searchPrepared's pairBound).
+// leave unchanged. Prepared once per probe; applied to a gallery entry's
+// records before anything else is built for it, they let the search drop most
+// entries, and most anchors of the rest, without aligning anything
+// (match_internal::searchPrepared's pairBound).
 //
 // Why the bound holds. Under anchor (p, r) the search turns the probe by
 // rot = dir(r) - dir(p) about p and shifts p onto r, then rounds each
-// coordinate by truncating v + 0.5 (less than 1.5 off, negative values
-// included), so an aligned minutia j lies within 1.5 * sqrt(2) < 2.13 of
-// r + R(rot) (j - p). A pair (j, i) needs |aligned j - i| < 10 and a direction
+// coordinate by truncating v + 0.5. A pair (j, i) needs aligned j within
+// sqrt(98) of i (integer offsets with dx^2 + dy^2 < 100) and a direction
 // error below 10 degrees. Seen in each anchor's own frame (turned by minus its
 // direction, which keeps lengths), j at Lp(j) and i at Lr(i) are then less
-// than 10 + 2.13 + 1e-4 < kLocalTolerance apart (1e-4 covers the turn table
-// and double rounding), and their directions relative to the anchors differ
-// by at most 9. Each pair takes its own j, so the pairs are at most the number
-// of j with such an i, which is at most the sum over i of the number of j
-// whose zone (the cells within kLocalTolerance and 9 degrees of j) holds i's
-// cell. The probe side keeps, per cell, that number of j for every p; the
-// cells wrap around (a torus), which only adds to the counts.
+// than sqrt(98) + e + 1e-3 apart, where e bounds the rounding: a reference
+// minutia with x and y of at least 10 only pairs with aligned coordinates of
+// 1 or more, which come from v >= 0.5 and are at most 0.5 off per axis
+// (e = 0.5 * sqrt(2)); near the frame's low edges a rounded negative value
+// may be up to 1.5 off (e = 1.5 * sqrt(2)). The 1e-3 covers the turn table,
+// a whole turn of 360 steps being 6e-8 short of 2 pi, and float storage of
+// offsets up to 1450. Their directions relative to the anchors differ by at
+// most 9, exactly (integers).
+//
+// Each pair takes its own aligned j, so the pairs of anchor (p, r) are at most
+// the number of distinct j for which some i passes that test: the bound this
+// class counts, exactly, with one bit per j. The reference test in
+// tests/search/anchor_bounds_test.cpp holds it against the plain transcription.
+//
+// How it is fast. The probe keeps, for every anchor p and every other j,
+// Lp(j) (in fixed point) listed in every grid cell (8 units) and 10-degree bin
+// of relative direction that its tolerance zone touches: a few MB, built once
+// per probe. An entry then costs one grid look-up per (r, i) and an exact test
+// per listed (p, j), a couple on average, without branches.
 #pragma once
 
 #include <cstdint>
@@ -29,17 +41,32 @@ namespace orvane::search {
 
 class AnchorBounds {
 public:
-    // Builds the zone counts of every probe anchor.
+    // Builds the zone lists of every probe anchor.
     void prepare(const match_internal::PreparedProbe& probe);
 
-    // rows[r * kAnchorBoundRow + p]: at most the pairs of anchor (r, p), held
-    // at 255.
-    void anchorBounds(const match_internal::PreparedReference& reference, uint8_t* rows) const;
+    // rows[r * kAnchorBoundRow + p]: at most the pairs of anchor (r, p) (the
+    // number of distinct probe minutiae that may pair under it), for the first
+    // `count` records of a reference (count 0..60). Returns the largest value
+    // over the anchors of the same kind (0 when there are none).
+    int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows) const;
 
-    std::size_t memoryBytes() const { return counts_.capacity(); }
+    std::size_t memoryBytes() const {
+        return starts_.capacity() * sizeof(uint32_t) + zones_.capacity() * sizeof(Zone);
+    }
 
 private:
-    std::vector<uint8_t> counts_;  // cell-major, kAnchorBoundRow probe anchors per cell
+    struct Zone {
+        int16_t x, y;      // Lp(j) in fixed point
+        uint8_t anchor;    // p
+        uint8_t minutia;   // j
+        int16_t turn;      // dir(j) - dir(p), 0..359
+    };
+    int32_t probeCount_ = 0;
+    int32_t kind_[kMaxMinutiae] = {};
+    int32_t originX_ = 0, originY_ = 0;  // low corner of the grid, fixed point
+    int32_t width_ = 0, height_ = 0;    // cells per axis
+    std::vector<uint32_t> starts_;      // per grid key, first zone; one more at the end
+    std::vector<Zone> zones_;
 };
 
 }  // namespace orvane::search

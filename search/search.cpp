@@ -1,6 +1,6 @@
 // The 1:N search engine. Entries are decoded once into compact records (12
 // bytes a minutia); a probe is decoded once and gets its anchor bounds
-// (anchor_bounds.h). Each entry is then compared with the library's anchor
+// (anchor_bounds.h) when a search first needs them. Each entry is then compared with the library's anchor
 // search (match/anchor_search.cpp), which is held to the plain transcription
 // in tests/match/reference_matcher.cpp; tests/search/search_test.cpp holds
 // this engine to VerifyMatch on every entry and a sort.
@@ -8,23 +8,26 @@
 // Why skipping is exact: the reported score never exceeds the raw score of
 // the best alignment (the scaling for few pairs only lowers it, the 8-pair
 // rule sets 0), so an entry can only reach a score s if its best alignment
-// scores s or more. The search is run with floor = s - 1, where s is the
-// lowest score that could still enter (the threshold, or the K-th score found
-// so far by any thread: the final K-th score is at least that, and an entry
-// tying it may still win on its lower index); searchPrepared then returns the
-// exact best whenever that is above the floor.
+// scores s or more and has enough pairs (scoreRecords). The search is run
+// with floor = s - 1, where s is the lowest score that could still enter: the
+// threshold, or the K-th hit held by any thread (the final K-th ranks at
+// least as high): its score for an entry of lower index, which wins a tie,
+// one more for a later one. searchPrepared then returns the exact best
+// whenever that is above the floor.
 #include "search/search.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "formats/feature_template.h"
 #include "match/match_internal.h"
 #include "orvane.h"
 #include "search/anchor_bounds.h"
+#include "search/coarse_bounds.h"
 
 namespace orvane::search {
 
@@ -55,7 +58,21 @@ bool unpackFitting(const uint8_t* featureTemplate, std::size_t available, Minuti
 
 struct Probe::Data {
     PreparedProbe prepared;
-    AnchorBounds bounds;
+    // Built on first use: a comparison that only wants the exact score (one
+    // template, no floor) never needs them, and they take a few milliseconds.
+    const AnchorBounds& bounds() const {
+        std::call_once(boundsBuilt, [this] { anchorBounds.prepare(prepared); });
+        return anchorBounds;
+    }
+    const CoarseAnchorBounds& coarseBounds() const {
+        std::call_once(coarseBuilt, [this] { coarseAnchorBounds.prepare(prepared); });
+        return coarseAnchorBounds;
+    }
+
+private:
+    mutable std::once_flag boundsBuilt, coarseBuilt;
+    mutable AnchorBounds anchorBounds;
+    mutable CoarseAnchorBounds coarseAnchorBounds;
 };
 
 struct TemplateSet::Data {
@@ -69,28 +86,85 @@ namespace {
 struct Scratch {
     PreparedReference reference;
     uint8_t pairBound[kMaxMinutiae * kAnchorBoundRow];
+    uint8_t strongBound[kMaxMinutiae * kAnchorBoundRow];
 };
 
-// The anchor bounds are used where the floor alone asks for at least this
-// many pairs of an anchor.
-constexpr int32_t kBoundedPairs = 5;
+constexpr int32_t kOut = INT32_MIN;
 
-constexpr int32_t kOut = INT32_MIN;  // provably scores at most the floor
+// The fewest needed pairs for which the coarse bounds are tried first.
+constexpr int32_t kCoarseFrom = 16;  // provably scores at most the floor
+
+// The fewest pairs the best alignment of a comparison with this divisor must
+// have for VerifyMatch to report more than floor (0 <= floor), or 0 when no
+// count of nP or fewer can. Below kReportedPairs the report is 0; a count n
+// at or above it reports at most reportedScore of scoreBound(n) (the scaling
+// for few pairs grows with the raw score). The quick search's early end
+// needs an anchor above kQuickScore, so there a floor above it counts as
+// kQuickScore (the anchors that end the search are never ruled out).
+int32_t neededPairs(int32_t floor, int32_t divisor, int32_t nP, bool quick) {
+    if (quick) floor = std::min(floor, kQuickScore);
+    for (int32_t n = kReportedPairs; n <= nP; ++n) {
+        const MatchResult most{scoreBound(n, divisor), 0, 0, 0, n};
+        if (reportedScore(most, quick) > floor) return n;
+    }
+    return 0;
+}
 
 // The VerifyMatch score of the probe against compact records, or kOut when
 // it provably is at most floor (floor < 0: always the score).
+//
+// With floor >= 0, let N be neededPairs: an entry whose best alignment has
+// fewer than N pairs reports at most floor, and that alignment's anchor has a
+// pair bound of at least its pairs. So an entry in which no anchor of the
+// same kinds has a bound of N is out without any alignment. In the full
+// search the anchors bounded below N are then left out too ("strong" search):
+// if the best of the others is above the floor and above scoreBound of every
+// bound left out, it is the first best of all anchors, exactly; if it is at
+// most the floor, so is the entry (the entry's best, were it to report more,
+// would be among the others, and first among them). Otherwise the search runs
+// again over all anchors.
 int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, int32_t count, bool quick,
                      int32_t floor, Scratch& scratch) {
-    prepareReference(records, count, scratch.reference);
-    // The anchor bounds cost about as much as a few look-ups per anchor: they
-    // pay only where an anchor needs several pairs to matter.
-    const int32_t n = probe.prepared.count + scratch.reference.count;
-    const bool bounded = floor >= scoreBound(kBoundedPairs - 1, n * n);
-    if (bounded) probe.bounds.anchorBounds(scratch.reference, scratch.pairBound);
     MatchResult best;
-    searchPrepared(probe.prepared, scratch.reference, best, quick, true, floor,
-                   bounded ? scratch.pairBound : nullptr);
-    if (floor >= 0 && best.score <= floor) return kOut;
+    if (floor < 0) {
+        prepareReference(records, count, scratch.reference);
+        searchPrepared(probe.prepared, scratch.reference, best, quick, true, -1);
+        return reportedScore(best, quick);
+    }
+    const int32_t nP = probe.prepared.count;
+    const int32_t nR = clampCount(count);
+    const int32_t divisor = (nP + nR) * (nP + nR);
+    const int32_t needed = neededPairs(floor, divisor, nP, quick);
+    if (needed == 0 || nR == 0) return kOut;
+    // Where many pairs are needed (a high floor) the coarse bounds, several
+    // times cheaper, settle most entries and skip most anchors of the rest;
+    // below that they rarely do, and the exact count is made.
+    const int32_t most = needed >= kCoarseFrom ? probe.coarseBounds().anchorBounds(records, nR, scratch.pairBound)
+                                               : probe.bounds().anchorBounds(records, nR, scratch.pairBound);
+    if (most < needed) return kOut;
+    prepareReference(records, nR, scratch.reference);
+    if (!quick) {
+        int32_t leftOut = 0;  // the highest score an anchor left out may have
+        for (int32_t r = 0; r < nR; ++r) {
+            const uint8_t* row = scratch.pairBound + static_cast<std::size_t>(r) * kAnchorBoundRow;
+            uint8_t* strong = scratch.strongBound + static_cast<std::size_t>(r) * kAnchorBoundRow;
+            for (int32_t p = 0; p < nP; ++p) {
+                if (row[p] >= needed) {
+                    strong[p] = row[p];
+                } else {
+                    strong[p] = 0;
+                    if (probe.prepared.kind[p] == scratch.reference.kind[r]) {
+                        leftOut = std::max(leftOut, scoreBound(row[p], divisor));
+                    }
+                }
+            }
+        }
+        searchPrepared(probe.prepared, scratch.reference, best, false, true, floor, scratch.strongBound);
+        if (best.score <= floor) return kOut;
+        if (best.score > leftOut) return reportedScore(best, false);
+    }
+    searchPrepared(probe.prepared, scratch.reference, best, quick, true, floor, scratch.pairBound);
+    if (best.score <= floor) return kOut;
     return reportedScore(best, quick);
 }
 
@@ -111,7 +185,6 @@ int32_t Probe::prepare(const uint8_t* featureTemplate, std::size_t available, Pr
     if (!unpackFitting(featureTemplate, available, set)) return ORVANE_E_BAD_TEMPLATE;
     auto data = std::make_shared<Data>();
     prepareProbe(set, data->prepared);
-    data->bounds.prepare(data->prepared);
     out.data_ = std::move(data);
     return ORVANE_OK;
 }
@@ -147,7 +220,9 @@ bool TemplateSet::add(const uint8_t* featureTemplate, std::size_t length, std::s
     if (unpackTemplate(featureTemplate, &set) != 0) {
         return refuse("damaged template (count over 60, length not 7 x count + 4, or wrong check byte)");
     }
-    if (data_->minutiae.size() + static_cast<std::size_t>(set.count) > UINT32_MAX) return refuse("gallery full");
+    if (data_->minutiae.size() + static_cast<std::size_t>(set.count) > UINT32_MAX || size() >= UINT32_MAX - 1) {
+        return refuse("gallery full");
+    }
     for (int32_t i = 0; i < set.count; ++i) data_->minutiae.push_back(compactMinutia(set.minutiae[i]));
     data_->starts.push_back(static_cast<uint32_t>(data_->minutiae.size()));
     return true;
@@ -179,9 +254,15 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, (n + 63) / 64));
     threads = std::max(threads, 1u);
 
-    // The K-th best score any thread holds (each thread's K-th is a lower
-    // bound of the final K-th).
-    std::atomic<int32_t> sharedKth{INT32_MIN};
+    // The K-th hit of a thread whose heap is full ranks after at least K
+    // hits, so an entry ranking after it cannot enter; the one shared is the
+    // best ranked such K-th any thread has held, packed so that a larger key
+    // ranks before (score, then the lower index).
+    auto packHit = [](const Hit& h) {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(h.score) ^ 0x80000000u) << 32) |
+               (0xFFFFFFFFu - static_cast<uint32_t>(h.index));
+    };
+    std::atomic<uint64_t> sharedKth{0};  // 0: no heap full yet
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> scored{0};
     std::vector<std::vector<Hit>> found(threads);
@@ -195,7 +276,14 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
         for (std::size_t start; (start = next.fetch_add(kBlock)) < n;) {
             const std::size_t end = std::min(n, start + kBlock);
             for (std::size_t i = start; i < end; ++i) {
-                const int64_t lowest = std::max<int64_t>(options.threshold, sharedKth.load(std::memory_order_relaxed));
+                // The lowest score that could still enter: the threshold, and
+                // the shared K-th score (or one above it for a later index).
+                int64_t lowest = options.threshold;
+                if (const uint64_t kth = sharedKth.load(std::memory_order_relaxed)) {
+                    const int64_t kthScore = static_cast<int32_t>(static_cast<uint32_t>(kth >> 32) ^ 0x80000000u);
+                    const std::size_t kthIndex = 0xFFFFFFFFu - static_cast<uint32_t>(kth);
+                    lowest = std::max(lowest, i > kthIndex ? kthScore + 1 : kthScore);
+                }
                 // Scores are at most 1200: a lowest score far above needs no search.
                 const int32_t floor = static_cast<int32_t>(std::max<int64_t>(-1, std::min<int64_t>(lowest - 1, INT32_MAX - 1)));
                 const uint32_t first = data.starts[i];
@@ -215,8 +303,8 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
                 }
                 std::push_heap(best.begin(), best.end(), ranksBefore);
                 if (best.size() == k) {
-                    const int32_t kth = best.front().score;
-                    int32_t seen = sharedKth.load(std::memory_order_relaxed);
+                    const uint64_t kth = packHit(best.front());
+                    uint64_t seen = sharedKth.load(std::memory_order_relaxed);
                     while (kth > seen && !sharedKth.compare_exchange_weak(seen, kth, std::memory_order_relaxed)) {
                     }
                 }
