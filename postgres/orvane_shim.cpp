@@ -82,6 +82,23 @@ OrvaneShimResult guarded(Body body) noexcept {
     }
 }
 
+// Runs one of the engine's per-reference matches (match(&score) returns its
+// code) on a stored value, turning a refusal into the reason.
+template <typename Match>
+OrvaneShimResult matchStored(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length, int32_t* score,
+                             char* why, Match match) {
+    return guarded([&] {
+        if (!probe || !reference || !score || !why) return ORVANE_SHIM_INTERNAL_ERROR;
+        // Trailing bytes would be ignored by the matcher; a stored value
+        // longer than its template is refused as damaged instead.
+        if (!fitsItsLengthField(reference, length)) return refuse(reference, length, why);
+        int32_t result = 0;
+        if (match(&result) != 0) return refuse(reference, length, why);
+        *score = result;
+        return ORVANE_SHIM_OK;
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -109,17 +126,8 @@ void orvane_probe_free(OrvaneProbe* probe) { delete probe; }
 
 OrvaneShimResult orvane_probe_match(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length,
                                     bool quick, int32_t* score, char* why) {
-    return guarded([&] {
-        if (!probe || !reference || !score || !why) return ORVANE_SHIM_INTERNAL_ERROR;
-        // Trailing bytes would be ignored by the matcher; a stored value
-        // longer than its template is refused as damaged instead.
-        if (!fitsItsLengthField(reference, length)) return refuse(reference, length, why);
-        int32_t result = 0;
-        if (orvane::search::matchTemplate(probe->prepared, reference, length, modeOf(quick), &result) != 0) {
-            return refuse(reference, length, why);
-        }
-        *score = result;
-        return ORVANE_SHIM_OK;
+    return matchStored(probe, reference, length, score, why, [&](int32_t* result) {
+        return orvane::search::matchTemplate(probe->prepared, reference, length, modeOf(quick), result);
     });
 }
 
@@ -127,16 +135,9 @@ static_assert(ORVANE_SHIM_BELOW_THRESHOLD == orvane::search::kBelowThreshold, "t
 
 OrvaneShimResult orvane_probe_match_at_least(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length,
                                              bool quick, int32_t threshold, int32_t* score, char* why) {
-    return guarded([&] {
-        if (!probe || !reference || !score || !why) return ORVANE_SHIM_INTERNAL_ERROR;
-        if (!fitsItsLengthField(reference, length)) return refuse(reference, length, why);
-        int32_t result = 0;
-        if (orvane::search::matchTemplateAtLeast(probe->prepared, reference, length, modeOf(quick), threshold,
-                                                 &result) != 0) {
-            return refuse(reference, length, why);
-        }
-        *score = result;
-        return ORVANE_SHIM_OK;
+    return matchStored(probe, reference, length, score, why, [&](int32_t* result) {
+        return orvane::search::matchTemplateAtLeast(probe->prepared, reference, length, modeOf(quick), threshold,
+                                                    result);
     });
 }
 
