@@ -3,6 +3,7 @@
 // must not cross C++ frames).
 #include "orvane_shim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -62,6 +63,14 @@ OrvaneShimResult refuse(const uint8_t* bytes, std::size_t length, char* why) {
     return ORVANE_SHIM_BAD_TEMPLATE;
 }
 
+bool ranksBefore(const OrvaneHit& a, const OrvaneHit& b) {
+    return a.score != b.score ? a.score > b.score : a.id < b.id;
+}
+
+orvane::search::MatchMode modeOf(bool quick) {
+    return quick ? orvane::search::MatchMode::Quick : orvane::search::MatchMode::Full;
+}
+
 template <typename Body>
 OrvaneShimResult guarded(Body body) noexcept {
     try {
@@ -71,6 +80,23 @@ OrvaneShimResult guarded(Body body) noexcept {
     } catch (...) {
         return ORVANE_SHIM_INTERNAL_ERROR;
     }
+}
+
+// Runs one of the engine's per-reference matches (match(&score) returns its
+// code) on a stored value, turning a refusal into the reason.
+template <typename Match>
+OrvaneShimResult matchStored(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length, int32_t* score,
+                             char* why, Match match) {
+    return guarded([&] {
+        if (!probe || !reference || !score || !why) return ORVANE_SHIM_INTERNAL_ERROR;
+        // Trailing bytes would be ignored by the matcher; a stored value
+        // longer than its template is refused as damaged instead.
+        if (!fitsItsLengthField(reference, length)) return refuse(reference, length, why);
+        int32_t result = 0;
+        if (match(&result) != 0) return refuse(reference, length, why);
+        *score = result;
+        return ORVANE_SHIM_OK;
+    });
 }
 
 }  // namespace
@@ -100,20 +126,37 @@ void orvane_probe_free(OrvaneProbe* probe) { delete probe; }
 
 OrvaneShimResult orvane_probe_match(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length,
                                     bool quick, int32_t* score, char* why) {
-    return guarded([&] {
-        if (!probe || !reference || !score || !why) return ORVANE_SHIM_INTERNAL_ERROR;
-        // Trailing bytes would be ignored by the matcher; a stored value
-        // longer than its template is refused as damaged instead.
-        if (!fitsItsLengthField(reference, length)) return refuse(reference, length, why);
-        const auto mode = quick ? orvane::search::MatchMode::Quick : orvane::search::MatchMode::Full;
-        int32_t result = 0;
-        if (orvane::search::matchTemplate(probe->prepared, reference, length, mode, &result) != 0) {
-            return refuse(reference, length, why);
-        }
-        *score = result;
-        return ORVANE_SHIM_OK;
+    return matchStored(probe, reference, length, score, why, [&](int32_t* result) {
+        return orvane::search::matchTemplate(probe->prepared, reference, length, modeOf(quick), result);
     });
 }
+
+static_assert(ORVANE_SHIM_BELOW_THRESHOLD == orvane::search::kBelowThreshold, "the SQL side documents this value");
+
+OrvaneShimResult orvane_probe_match_at_least(const OrvaneProbe* probe, const uint8_t* reference, std::size_t length,
+                                             bool quick, int32_t threshold, int32_t* score, char* why) {
+    return matchStored(probe, reference, length, score, why, [&](int32_t* result) {
+        return orvane::search::matchTemplateAtLeast(probe->prepared, reference, length, modeOf(quick), threshold,
+                                                    result);
+    });
+}
+
+int32_t orvane_top_entry_score(const OrvaneHit* heap, int32_t count, int32_t k) {
+    return count < k ? 0 : heap[0].score;
+}
+
+void orvane_top_offer(OrvaneHit* heap, int32_t* count, int32_t k, OrvaneHit hit) {
+    if (*count < k) {
+        heap[(*count)++] = hit;
+        std::push_heap(heap, heap + *count, ranksBefore);
+    } else if (k > 0 && ranksBefore(hit, heap[0])) {
+        std::pop_heap(heap, heap + k, ranksBefore);
+        heap[k - 1] = hit;
+        std::push_heap(heap, heap + k, ranksBefore);
+    }
+}
+
+void orvane_top_rank(OrvaneHit* heap, int32_t count) { std::sort(heap, heap + count, ranksBefore); }
 
 OrvaneShimResult orvane_template_minutiae(const uint8_t* bytes, std::size_t length, OrvaneMinutia* out, int* count,
                                           char* why) {

@@ -52,6 +52,34 @@ void		orvane_probe_free(OrvaneProbe *probe);
 OrvaneShimResult orvane_probe_match(const OrvaneProbe *probe, const uint8_t *reference, size_t length,
 									bool quick, int32_t *score, char *why);
 
+/*
+ * The exact score when it is at least threshold, else
+ * ORVANE_SHIM_BELOW_THRESHOLD, which may be known without the whole search.
+ */
+#define ORVANE_SHIM_BELOW_THRESHOLD (-1)
+OrvaneShimResult orvane_probe_match_at_least(const OrvaneProbe *probe, const uint8_t *reference, size_t length,
+											 bool quick, int32_t threshold, int32_t *score, char *why);
+
+/*
+ * A top list: at most k hits, ranked by score (higher first), then by id
+ * (lower first). While it is being filled it is kept as a heap whose first
+ * hit is the one ranked last.
+ */
+typedef struct OrvaneHit
+{
+	int64_t		id;
+	int32_t		score;
+} OrvaneHit;
+
+/* The lowest score a hit needs to enter the list (0 while it has room). */
+int32_t		orvane_top_entry_score(const OrvaneHit *heap, int32_t count, int32_t k);
+
+/* Adds the hit when it ranks before the list's last (or the list has room). */
+void		orvane_top_offer(OrvaneHit *heap, int32_t *count, int32_t k, OrvaneHit hit);
+
+/* Turns the heap into rank order (which ends its use as a heap). */
+void		orvane_top_rank(OrvaneHit *heap, int32_t count);
+
 /* The minutiae as stored (out has room for ORVANE_SHIM_MAX_MINUTIAE). */
 OrvaneShimResult orvane_template_minutiae(const uint8_t *bytes, size_t length, OrvaneMinutia *out,
 										  int *count, char *why);
