@@ -12,9 +12,9 @@
 
 #include "formats/feature_template.h"
 #include "match/reference_matcher.h"
-#include "match/synthetic_sets.h"
 #include "orvane.h"
 #include "search/search.h"
+#include "support/synthetic_sets.h"
 
 namespace orvane {
 namespace {

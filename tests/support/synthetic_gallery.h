@@ -1,5 +1,5 @@
 // Galleries of synthetic templates for search tests and benchmarks: fingers
-// made by match/synthetic_sets.h, each enrolled in a few impressions, so that
+// made by support/synthetic_sets.h, each enrolled in a few impressions, so that
 // a gallery has mated and non-mated entries with realistic score spreads.
 // Header-only, so benchmarks and service tests can use it without linking.
 #pragma once
