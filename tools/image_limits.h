@@ -12,7 +12,13 @@ namespace orvane::cli {
 
 // 4096 x 4096: a full ten-print card at 500 dpi fits, while the decoders'
 // working memory (up to 8 bytes a pixel for 16-bit colour) stays near 128 MiB.
+// The fuzz build sets a lower limit, so that a hostile header costs less
+// memory per input while the same checks run.
+#ifdef ORVANE_CLI_MAX_IMAGE_PIXELS
+constexpr int64_t kMaxImagePixels = ORVANE_CLI_MAX_IMAGE_PIXELS;
+#else
 constexpr int64_t kMaxImagePixels = 4096LL * 4096;
+#endif
 
 // Throws CliError for a size below 1 x 1 or over kMaxImagePixels.
 void checkImageSize(const std::string& path, int64_t width, int64_t height);
