@@ -1,5 +1,7 @@
 #include "image_limits.h"
 
+#include <algorithm>
+
 #include "common.h"
 
 namespace orvane::cli {
@@ -54,6 +56,37 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
                 ++at;
             }
         }
+    }
+}
+
+void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size) {
+    if (size < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return;
+    auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
+    auto isDigit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    const char* const names[] = {"width", "height", "largest value"};
+    const int64_t limits[] = {kMaxImagePixels, kMaxImagePixels, 65535};
+    size_t at = 2;
+    for (int field = 0; field < 3; ++field) {
+        // White space and comments (to the end of the line) before each
+        // field, as the decoder skips them.
+        for (;;) {
+            while (at < size && isSpace(bytes[at])) ++at;
+            if (at >= size || bytes[at] != '#') break;
+            while (at < size && bytes[at] != '\n' && bytes[at] != '\r') ++at;
+        }
+        const size_t start = at;
+        int64_t value = 0;
+        for (; at < size && isDigit(bytes[at]); ++at) {
+            if (value <= limits[field]) value = value * 10 + (bytes[at] - '0');  // stops growing once over
+        }
+        if (value > limits[field]) {
+            const size_t shown = std::min<size_t>(at - start, 20);
+            throw CliError(path + ": PGM/PPM header with a " + names[field] + " of " +
+                           std::string(reinterpret_cast<const char*>(bytes + start), shown) +
+                           (at - start > shown ? "..." : "") + ", out of range (at most " +
+                           std::to_string(limits[field]) + ")");
+        }
+        if (at == start) return;  // not a number: the decoder refuses the file itself
     }
 }
 

@@ -28,4 +28,10 @@ void checkImageSize(const std::string& path, int64_t width, int64_t height);
 // end of its arrays instead of refusing it. Other files pass unchecked.
 void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size);
 
+// Throws CliError for a binary PGM or PPM file (bytes starting P5 or P6)
+// whose width or height is over kMaxImagePixels or whose largest value is
+// over 65535: the packaged decoder adds up the digits in an int without
+// checking, so a longer number wraps round to a wrong size. Other files pass.
+void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size);
+
 }  // namespace orvane::cli

@@ -185,6 +185,31 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
 }
 
+// The packaged decoder reads the numbers of a PGM header into an int without
+// checking: 2^32 + 64 would wrap round to 64 and a 64 x 64 picture be read
+// from a file that claims another. Such numbers are refused first.
+TEST(CliImageSize, PgmHeaderNumbersPastTheDecodersIntAreRefused) {
+    const std::string dir = tempDir();
+    const struct {
+        const char* header;
+        const char* message;
+    } cases[] = {
+        {"P5\n4294967360 64\n255\n", "a width of 4294967360, out of range"},
+        {"P5 64\n# comment\n4294967360 255\n", "a height of 4294967360, out of range"},
+        {"P5\n64 64\n4294967551\n", "a largest value of 4294967551, out of range"},
+        {"P555555555555555555555555555555\n", "a width of 55555555555555555555..., out of range"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
+        std::vector<uint8_t> file(c.header, c.header + std::string(c.header).size());
+        file.resize(file.size() + 64 * 64, 0x80);
+        writeFile(dir + "/wrap.pgm", file);
+        const CliRun r = orvane("quality " + quote(dir + "/wrap.pgm"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    }
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
