@@ -25,7 +25,9 @@ void checkImageSize(const std::string& path, int64_t width, int64_t height);
 
 // Throws CliError for a JPEG file (bytes starting FF D8) with a Huffman table
 // of more than 256 codes: the packaged decoder writes such a table past the
-// end of its arrays instead of refusing it. Other files pass unchecked.
+// end of its arrays instead of refusing it; and one with a scan that uses a
+// Huffman table not defined before it (the decoder would read memory it never
+// set). Other files pass unchecked.
 void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size);
 
 // Throws CliError for a binary PGM or PPM file (bytes starting P5 or P6)

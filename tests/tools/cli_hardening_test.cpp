@@ -185,6 +185,23 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
 }
 
+// The packaged decoder keeps its Huffman tables in memory it never clears: a
+// scan that uses a table not defined before it would decode with leftovers.
+TEST(CliImageSize, JpegScansUsingAnUndefinedHuffmanTableAreRefused) {
+    std::vector<uint8_t> file = jpegHeader(16, 16);
+    // DC table 0 only (one code of one bit), then a sequential scan that
+    // needs AC table 0 too.
+    file.insert(file.end(), {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01});
+    file.resize(file.size() + 15, 0);
+    file.push_back(0x00);
+    file.insert(file.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34, 0xFF, 0xD9});
+    const std::string path = tempDir() + "/undefined.jpg";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged JPEG image (a scan uses a Huffman table not defined before it)")) << r.err;
+}
+
 // The packaged decoder reads the numbers of a PGM header into an int without
 // checking: 2^32 + 64 would wrap round to 64 and a 64 x 64 picture be read
 // from a file that claims another. Such numbers are refused first.
