@@ -112,6 +112,11 @@ void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size) 
                            std::to_string(limits[field]) + ")");
         }
         if (at == start) return;  // not a number: the decoder refuses the file itself
+        // 16-bit colour: the decoder turns it to grey with its 8-bit
+        // conversion and then reads twice the bytes that left.
+        if (field == 2 && bytes[1] == '6' && value > 255) {
+            throw CliError(path + ": 16-bit colour PPM images are not supported (save it with 8 bits or in grey)");
+        }
     }
 }
 

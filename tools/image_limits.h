@@ -33,7 +33,9 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
 // Throws CliError for a binary PGM or PPM file (bytes starting P5 or P6)
 // whose width or height is over kMaxImagePixels or whose largest value is
 // over 65535: the packaged decoder adds up the digits in an int without
-// checking, so a longer number wraps round to a wrong size. Other files pass.
+// checking, so a longer number wraps round to a wrong size. Also refuses a
+// 16-bit PPM (P6 with a largest value over 255), which the decoder reads past
+// the end of its buffer when it turns it to grey. Other files pass.
 void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size);
 
 }  // namespace orvane::cli

@@ -227,6 +227,26 @@ TEST(CliImageSize, PgmHeaderNumbersPastTheDecodersIntAreRefused) {
     }
 }
 
+// The packaged decoder turns 16-bit colour to grey with its 8-bit conversion
+// and reads past the end of that buffer; 16-bit grey is read correctly.
+TEST(CliImageSize, SixteenBitColourPpmIsRefusedAndSixteenBitGreyRead) {
+    const std::string dir = tempDir();
+    for (const bool colour : {true, false}) {
+        SCOPED_TRACE(colour ? "P6" : "P5");
+        const std::string head = std::string(colour ? "P6" : "P5") + "\n96 96\n65535\n";
+        std::vector<uint8_t> file(head.begin(), head.end());
+        file.resize(file.size() + 96 * 96 * (colour ? 3 : 1) * 2, 0x80);
+        writeFile(dir + "/deep.pnm", file);
+        const CliRun r = orvane("quality " + quote(dir + "/deep.pnm"));
+        if (colour) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(contains(r.err, "16-bit colour PPM images are not supported")) << r.err;
+        } else {
+            EXPECT_FALSE(contains(r.err, "not supported")) << r.err;
+        }
+    }
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
