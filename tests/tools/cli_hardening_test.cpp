@@ -247,6 +247,21 @@ TEST(CliImageSize, SixteenBitColourPpmIsRefusedAndSixteenBitGreyRead) {
     }
 }
 
+// An info header of 13 to 19 bytes is too short for the fields read from it.
+TEST(CliImageSize, BitmapInfoHeaderTooShortForItsFieldsIsDamaged) {
+    std::vector<uint8_t> file = {'B', 'M'};
+    put32le(file, 32);
+    put32le(file, 0);
+    put32le(file, 32);
+    put32le(file, 18);  // info header size
+    file.resize(32, 0x01);
+    const std::string path = tempDir() + "/short.bmp";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged image, damaged header")) << r.err;
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
