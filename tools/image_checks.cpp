@@ -14,13 +14,16 @@ uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uin
 
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kCoreHeaderBytes = 12;  // the oldest info header: 16-bit sizes
+constexpr size_t kInfoFieldBytes = 20;   // the fields read from any later header: size to compression
 
 }  // namespace
 
 std::string bitmapDamage(const std::vector<uint8_t>& file) {
     if (file.size() < kFileHeaderBytes + 4) return "file cut short in its header";
     const uint32_t infoBytes = le32(file, kFileHeaderBytes);
-    if (infoBytes < kCoreHeaderBytes) return "damaged header";
+    if (infoBytes < kCoreHeaderBytes || (infoBytes > kCoreHeaderBytes && infoBytes < kInfoFieldBytes)) {
+        return "damaged header";
+    }
     if (file.size() < kFileHeaderBytes + infoBytes) return "file cut short in its header";
     const uint32_t dataOffset = le32(file, 10);
     int64_t width = 0, height = 0;

@@ -185,6 +185,83 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
 }
 
+// The packaged decoder keeps its Huffman tables in memory it never clears: a
+// scan that uses a table not defined before it would decode with leftovers.
+TEST(CliImageSize, JpegScansUsingAnUndefinedHuffmanTableAreRefused) {
+    std::vector<uint8_t> file = jpegHeader(16, 16);
+    // DC table 0 only (one code of one bit), then a sequential scan that
+    // needs AC table 0 too.
+    file.insert(file.end(), {0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01});
+    file.resize(file.size() + 15, 0);
+    file.push_back(0x00);
+    file.insert(file.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x34, 0xFF, 0xD9});
+    const std::string path = tempDir() + "/undefined.jpg";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged JPEG image (a scan uses a Huffman table not defined before it)")) << r.err;
+}
+
+// The packaged decoder reads the numbers of a PGM header into an int without
+// checking: 2^32 + 64 would wrap round to 64 and a 64 x 64 picture be read
+// from a file that claims another. Such numbers are refused first.
+TEST(CliImageSize, PgmHeaderNumbersPastTheDecodersIntAreRefused) {
+    const std::string dir = tempDir();
+    const struct {
+        const char* header;
+        const char* message;
+    } cases[] = {
+        {"P5\n4294967360 64\n255\n", "a width of 4294967360, out of range"},
+        {"P5 64\n# comment\n4294967360 255\n", "a height of 4294967360, out of range"},
+        {"P5\n64 64\n4294967551\n", "a largest value of 4294967551, out of range"},
+        {"P555555555555555555555555555555\n", "a width of 55555555555555555555..., out of range"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
+        std::vector<uint8_t> file(c.header, c.header + std::string(c.header).size());
+        file.resize(file.size() + 64 * 64, 0x80);
+        writeFile(dir + "/wrap.pgm", file);
+        const CliRun r = orvane("quality " + quote(dir + "/wrap.pgm"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    }
+}
+
+// The packaged decoder turns 16-bit colour to grey with its 8-bit conversion
+// and reads past the end of that buffer; 16-bit grey is read correctly.
+TEST(CliImageSize, SixteenBitColourPpmIsRefusedAndSixteenBitGreyRead) {
+    const std::string dir = tempDir();
+    for (const bool colour : {true, false}) {
+        SCOPED_TRACE(colour ? "P6" : "P5");
+        const std::string head = std::string(colour ? "P6" : "P5") + "\n96 96\n65535\n";
+        std::vector<uint8_t> file(head.begin(), head.end());
+        file.resize(file.size() + 96 * 96 * (colour ? 3 : 1) * 2, 0x80);
+        writeFile(dir + "/deep.pnm", file);
+        const CliRun r = orvane("quality " + quote(dir + "/deep.pnm"));
+        if (colour) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(contains(r.err, "16-bit colour PPM images are not supported")) << r.err;
+        } else {
+            EXPECT_FALSE(contains(r.err, "not supported")) << r.err;
+        }
+    }
+}
+
+// An info header of 13 to 19 bytes is too short for the fields read from it.
+TEST(CliImageSize, BitmapInfoHeaderTooShortForItsFieldsIsDamaged) {
+    std::vector<uint8_t> file = {'B', 'M'};
+    put32le(file, 32);
+    put32le(file, 0);
+    put32le(file, 32);
+    put32le(file, 18);  // info header size
+    file.resize(32, 0x01);
+    const std::string path = tempDir() + "/short.bmp";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged image, damaged header")) << r.err;
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
