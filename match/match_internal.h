@@ -15,6 +15,11 @@
 #include "formats/minutia.h"
 #include "match/matcher.h"
 
+// x86 builds carry AVX2 forms of the hot loops, chosen at run time.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ORVANE_MATCH_WIDE 1
+#endif
+
 namespace orvane::match_internal {
 
 // ---- The scoring rule -------------------------------------------------------
@@ -98,30 +103,50 @@ struct CompactMinutia {
 // Only for kinds a template can carry (0..255).
 CompactMinutia compactMinutia(const Minutia& m);
 
-// Axis masks are kept per cell of kAxisCellWidth coordinates: cell c holds
-// every reference minutia within reach of some coordinate of the cell, a
-// superset of those within reach of one coordinate (the pairing tests the
-// exact distance). Direction masks are exact.
-constexpr int32_t kAxisCellShift = 2;
-constexpr int32_t kAxisCellWidth = 1 << kAxisCellShift;
-// Cells of the lower guard, the span 0..1023 widened by the reach on both
-// sides, and the upper guard.
-constexpr int32_t kAxisCells = (kCoordinateLimit + 2 * kReach + 2 * kAxisCellWidth) / kAxisCellWidth + 2;
+// Record arrays the wide code reads eight at a time are padded to this.
+constexpr int32_t kPaddedMinutiae = 64;
+
+// The coarse grid of the reference: cell (cx, cy) holds, per direction bin
+// (32 bins of 11.25 degrees, directionBin), a bit set when some reference
+// minutia whose direction lies within reach of the bin is within reach of the
+// cell. An aligned minutia whose grid bit is clear cannot pair; one whose bit
+// is set is a candidate, tested exactly. The cell width is the smallest
+// (at least kGridMinCell) that fits the reference's extent in kGridCells.
+constexpr int32_t kGridCells = 1024;
+constexpr int32_t kGridMinCell = 8;
+constexpr int32_t kDirectionBins = 32;
+// The grid is read with coordinates computed in single precision from the
+// unrounded turn: they differ from the rounded aligned coordinate a by at most
+// 1.5 below and 0.5 above (add one half and cut), plus far less than 0.01 of
+// rounding, so a minutia within reach of x on an axis has its single-precision
+// coordinate in (x - kReach - 1.51, x + kReach + 0.51): the grid marks the
+// cells of [x - kGridReachBelow, x + kGridReachAbove].
+constexpr int32_t kGridReachBelow = kReach + 2;
+constexpr int32_t kGridReachAbove = kReach + 1;
+
+// 0..31 for directions 0..359.
+inline int32_t directionBin(int32_t direction) { return (direction * 91) >> 10; }
 
 struct PreparedReference {
     int32_t count;
-    int32_t originX;  // cell of coordinate v is (v - originX) / width, held at the guard
-    int32_t originY;
-    int32_t guardX;   // last cell of nearX in use, always zero
-    int32_t guardY;
     int32_t x[kMaxMinutiae];
     int32_t y[kMaxMinutiae];
     int32_t direction[kMaxMinutiae];
     int32_t kind[kMaxMinutiae];
     int8_t ring[kMaxMinutiae][4];
-    uint64_t nearX[kAxisCells];
-    uint64_t nearY[kAxisCells];
-    uint64_t nearDirection[360];
+    // The same coordinates and directions for the wide exact test; records
+    // after count lie far outside every reach.
+    int16_t x16[kPaddedMinutiae];
+    int16_t y16[kPaddedMinutiae];
+    int16_t direction16[kPaddedMinutiae];
+    // The grid: cell of a coordinate v is trunc((v - origin) * gridScale),
+    // used when 0 <= cell < width (height); row-major.
+    int32_t gridOriginX;
+    int32_t gridOriginY;
+    int32_t gridWidth;
+    int32_t gridHeight;
+    float gridScale;  // 1 / cell width
+    uint32_t grid[kGridCells];
 };
 
 // Fills the index from a set: count limited to 0..60, coordinates to 0..1023,
@@ -130,13 +155,12 @@ void prepareReference(const MinutiaSet& reference, PreparedReference& prepared);
 // The same from compact records (count 0..60).
 void prepareReference(const CompactMinutia* reference, int32_t count, PreparedReference& prepared);
 
-// Cell of a coordinate in one axis table: coordinates outside the tables land
-// on the zero guard cell. The subtraction is done modulo 2^32, so a negative
-// difference becomes a huge one and every int32 coordinate is safe.
-inline uint32_t axisCell(int32_t v, int32_t origin, int32_t guard) {
-    const uint32_t c = (static_cast<uint32_t>(v) - static_cast<uint32_t>(origin)) >> kAxisCellShift;
-    return c < static_cast<uint32_t>(guard) ? c : static_cast<uint32_t>(guard);
-}
+// Reference minutiae within reach of an aligned minutia at (x, y) with
+// direction 0..359: bit i set when |x - x_i| and |y - y_i| are at most kReach
+// and the direction difference is at most kReach (the distance itself is
+// tested by the pairing). Any int32 coordinates. The wide form (AVX2) gives
+// the same bits.
+uint64_t nearReference(const PreparedReference& ref, int32_t x, int32_t y, int32_t direction, bool wide);
 
 // Bit i set for each reference minutia i of the given kind.
 uint64_t kindMask(const PreparedReference& ref, int32_t kind);
@@ -173,10 +197,12 @@ PairScore pairUp(const PreparedReference& reference, const AlignedView& aligned,
 // reference). Records after count are zero.
 struct PreparedProbe {
     int32_t count;
-    int32_t direction[kMaxMinutiae];  // 0..359
+    int32_t direction[kPaddedMinutiae];  // 0..359
     int32_t kind[kMaxMinutiae];
-    double xd[kMaxMinutiae];          // coordinates 0..1023
+    double xd[kMaxMinutiae];  // coordinates 0..1023
     double yd[kMaxMinutiae];
+    float xf[kPaddedMinutiae];  // the same coordinates (exact in single precision)
+    float yf[kPaddedMinutiae];
     int8_t ring[kMaxMinutiae][4];
 };
 
@@ -199,11 +225,18 @@ constexpr int32_t kAnchorBoundRow = 64;
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best, bool quick,
                     bool wide, int32_t floor, const uint8_t* pairBound = nullptr);
 
-// The search with the look-up of aligned minutiae done four at a time (AVX2,
-// where the processor has it) or one at a time; both give the same result.
+// The score VerifyMatch reports (reportedScore of the plain search's best),
+// found without the plain search where the reported-pairs rule allows: see
+// anchor_search.cpp.
+int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& reference, bool quick, bool wide);
+
+// The search with the grid read eight aligned minutiae at a time and the
+// exact test sixteen reference minutiae at a time (AVX2, where the processor
+// has it) or one at a time; both give the same result.
 bool wideLookUpAvailable();
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
                     bool wide);
+int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, bool wide);
 
 // The score VerifyMatch reports for a search's best alignment: the full
 // search's scaling for few pairs, then 0 below kReportedPairs pairs. Never
