@@ -101,10 +101,12 @@ inline int32_t alignedDirection(const PreparedProbe& probe, int32_t j, int32_t r
 // Bit j set for each of the first n probe minutiae whose grid bit is set
 // under the anchor. Cells are cut towards zero: a coordinate between -1 and 0
 // lands in the empty cell 0, like one beyond the grid.
-uint64_t gridCandidatesPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn& t,
-                                const PreparedReference& ref) {
+uint64_t gridCandidatesOf(const PreparedProbe& probe, uint64_t among, const AnchorTurn& t,
+                          const PreparedReference& ref) {
     uint64_t candidates = 0;
-    for (int32_t j = 0; j < n; ++j) {
+    while (among) {
+        const int32_t j = __builtin_ctzll(among);
+        among &= among - 1;
         const float u = probe.xf[j] - t.probeX;
         const float v = probe.yf[j] - t.probeY;
         const float cx = u * t.cosine - v * t.sine + t.cellX;
@@ -119,11 +121,18 @@ uint64_t gridCandidatesPortable(const PreparedProbe& probe, int32_t n, const Anc
     return candidates;
 }
 
+inline uint64_t gridCandidatesPortable(const PreparedProbe& probe, int32_t n, const AnchorTurn& t,
+                                       const PreparedReference& ref) {
+    return gridCandidatesOf(probe, n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1, t, ref);
+}
+
 #if defined(ORVANE_MATCH_WIDE)
-// The same eight minutiae at a time with AVX2: the same single-precision
-// operations in the same order (no fused multiply-add), the grid read by a
-// masked gather. Reads the zeroed records up to the next multiple of eight;
-// the caller drops their bits.
+// The same with the arithmetic eight minutiae at a time in AVX2: the same
+// single-precision operations in the same order (no fused multiply-add). The
+// grid words are then read one by one (a gather is slower on some
+// processors); minutiae off the grid read the zero word after it. Computes
+// the zeroed records up to the next multiple of eight; the caller drops their
+// bits.
 __attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe& probe, int32_t n,
                                                             const AnchorTurn& t, const PreparedReference& ref) {
     const __m256 vc = _mm256_set1_ps(t.cosine), vs = _mm256_set1_ps(t.sine);
@@ -131,11 +140,12 @@ __attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe&
     const __m256 ox = _mm256_set1_ps(t.cellX), oy = _mm256_set1_ps(t.cellY);
     const __m256i lastX = _mm256_set1_epi32(ref.gridWidth - 1), lastY = _mm256_set1_epi32(ref.gridHeight - 1);
     const __m256i width = _mm256_set1_epi32(ref.gridWidth);
+    const __m256i offGrid = _mm256_set1_epi32(ref.gridWidth * ref.gridHeight);
     const __m256i rotation = _mm256_set1_epi32(t.rotation);
     const __m256i lastDirection = _mm256_set1_epi32(359), turn = _mm256_set1_epi32(360);
-    const __m256i binScale = _mm256_set1_epi32(91), one = _mm256_set1_epi32(1);
-    const int* grid = reinterpret_cast<const int*>(ref.grid);
-    uint64_t candidates = 0;
+    const __m256i binScale = _mm256_set1_epi32(91);
+    alignas(32) int32_t cell[kPaddedMinutiae];
+    alignas(32) int32_t bin[kPaddedMinutiae];
     for (int32_t j = 0; j < n; j += 8) {
         const __m256 u = _mm256_sub_ps(_mm256_loadu_ps(probe.xf + j), px);
         const __m256 v = _mm256_sub_ps(_mm256_loadu_ps(probe.yf + j), py);
@@ -147,19 +157,93 @@ __attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe&
         const __m256i iy = _mm256_cvttps_epi32(cy);
         const __m256i inside = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(ix, lastX), ix),
                                                 _mm256_cmpeq_epi32(_mm256_min_epu32(iy, lastY), iy));
-        const __m256i cell = _mm256_add_epi32(_mm256_mullo_epi32(iy, width), ix);
-        const __m256i word = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), grid, cell, inside, 4);
+        const __m256i onGrid = _mm256_add_epi32(_mm256_mullo_epi32(iy, width), ix);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell + j), _mm256_blendv_epi8(offGrid, onGrid, inside));
         __m256i d = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(probe.direction + j)), rotation);
         d = _mm256_sub_epi32(d, _mm256_and_si256(_mm256_cmpgt_epi32(d, lastDirection), turn));
-        const __m256i bin = _mm256_srli_epi32(_mm256_mullo_epi32(d, binScale), 10);
-        const __m256i bit = _mm256_and_si256(_mm256_srlv_epi32(word, bin), one);
-        const int set = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, one)));
-        candidates |= static_cast<uint64_t>(static_cast<uint32_t>(set)) << j;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(bin + j), _mm256_srli_epi32(_mm256_mullo_epi32(d, binScale), 10));
+    }
+    uint64_t candidates = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        candidates |= static_cast<uint64_t>((ref.grid[cell[j]] >> bin[j]) & 1u) << j;
     }
     return candidates;
 }
 
+// The coarse test of every anchor (p, r) of one reference minutia r, for the
+// probe minutiae p in anchors, sixteen aligned minutiae at a time with
+// AVX-512: the masks are looked up in registers (two-table permutes), which
+// is cheaper than reading the grid for every minutia. Cell coordinates are
+// computed like the grid's (match_internal.h), in the coarse cells, so the
+// bits are a superset of the anchor's pairable minutiae; the grid then tests
+// the few left. candidates[p] receives the bits of anchor (p, r).
+// GCC 12's AVX-512 headers start some intrinsics from a deliberately
+// undefined register, which its own -Wmaybe-uninitialized reports.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+__attribute__((target("avx512f"))) void coarseSweep(const PreparedProbe& probe, const PreparedReference& ref,
+                                                    int32_t r, uint64_t anchors, uint64_t* candidates) {
+    const int32_t n = probe.count;
+    const __m512i xLow = _mm512_loadu_si512(ref.coarseX), xHigh = _mm512_loadu_si512(ref.coarseX + 8);
+    const __m512i yLow = _mm512_loadu_si512(ref.coarseY), yHigh = _mm512_loadu_si512(ref.coarseY + 8);
+    const __m512i dLow = _mm512_loadu_si512(ref.coarseDirection);
+    const __m512i dHigh = _mm512_loadu_si512(ref.coarseDirection + 8);
+    const __m512i cells = _mm512_set1_epi32(kCoarseCells);
+    const __m512i lastDirection = _mm512_set1_epi32(359), turn = _mm512_set1_epi32(360);
+    const __m512i binScale = _mm512_set1_epi32(91);
+    const __m512 ox = _mm512_set1_ps(static_cast<float>(ref.x[r] - ref.coarseOriginX) * ref.coarseScaleX);
+    const __m512 oy = _mm512_set1_ps(static_cast<float>(ref.y[r] - ref.coarseOriginY) * ref.coarseScaleY);
+    while (anchors) {
+        const int32_t p = __builtin_ctzll(anchors);
+        anchors &= anchors - 1;
+        const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
+        double c = 0.0, s = 0.0;
+        rotationCosSin(rotation, c, s);
+        const __m512 cX = _mm512_set1_ps(static_cast<float>(c) * ref.coarseScaleX);
+        const __m512 sX = _mm512_set1_ps(static_cast<float>(s) * ref.coarseScaleX);
+        const __m512 cY = _mm512_set1_ps(static_cast<float>(c) * ref.coarseScaleY);
+        const __m512 sY = _mm512_set1_ps(static_cast<float>(s) * ref.coarseScaleY);
+        const __m512 px = _mm512_set1_ps(probe.xf[p]), py = _mm512_set1_ps(probe.yf[p]);
+        const __m512i turnBy = _mm512_set1_epi32(rotation);
+        uint64_t found = 0;
+        for (int32_t j = 0; j < n; j += 16) {
+            const __m512 u = _mm512_sub_ps(_mm512_loadu_ps(probe.xf + j), px);
+            const __m512 v = _mm512_sub_ps(_mm512_loadu_ps(probe.yf + j), py);
+            const __m512 cx = _mm512_add_ps(_mm512_sub_ps(_mm512_mul_ps(u, cX), _mm512_mul_ps(v, sX)), ox);
+            const __m512 cy = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(v, cY), _mm512_mul_ps(u, sY)), oy);
+            const __m512i ix = _mm512_cvttps_epi32(cx);
+            const __m512i iy = _mm512_cvttps_epi32(cy);
+            const __mmask16 inside = _mm512_cmplt_epu32_mask(ix, cells) & _mm512_cmplt_epu32_mask(iy, cells);
+            __m512i d = _mm512_add_epi32(_mm512_loadu_si512(probe.direction + j), turnBy);
+            d = _mm512_mask_sub_epi32(d, _mm512_cmpgt_epi32_mask(d, lastDirection), d, turn);
+            const __m512i bin = _mm512_srli_epi32(_mm512_mullo_epi32(d, binScale), 11);
+            const __m512i lowX = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(ix));
+            const __m512i lowY = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(iy));
+            const __m512i lowD = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(bin));
+            const __m512i highX = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(ix, 1));
+            const __m512i highY = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(iy, 1));
+            const __m512i highD = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(bin, 1));
+            const __m512i low = _mm512_and_si512(
+                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, lowX, xHigh), _mm512_permutex2var_epi64(yLow, lowY, yHigh)),
+                _mm512_permutex2var_epi64(dLow, lowD, dHigh));
+            const __m512i high = _mm512_and_si512(
+                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, highX, xHigh), _mm512_permutex2var_epi64(yLow, highY, yHigh)),
+                _mm512_permutex2var_epi64(dLow, highD, dHigh));
+            const uint32_t near = static_cast<uint32_t>(_mm512_test_epi64_mask(low, low)) |
+                                  (static_cast<uint32_t>(_mm512_test_epi64_mask(high, high)) << 8);
+            found |= static_cast<uint64_t>(near & inside) << j;
+        }
+        candidates[p] = found;
+    }
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 bool detectWide() { return __builtin_cpu_supports("avx2"); }
+bool detectCoarse() { return __builtin_cpu_supports("avx512f"); }
 #endif
 
 // The fewest hits whose scoreBound beats target (kMaxMinutiae + 1: none).
@@ -188,6 +272,10 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
     const int32_t nR = ref.count;
     if (nP == 0 || nR == 0) return false;
     wide = wide && wideLookUpAvailable();
+#if defined(ORVANE_MATCH_WIDE)
+    static const bool coarseAvailable = detectCoarse();
+    const bool coarse = wide && coarseAvailable;
+#endif
     int32_t floor = goal.floor;
     // An anchor that becomes the best and ends the quick search scores above
     // kQuickScore: a floor up to there skips none of them.
@@ -213,23 +301,44 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
     int32_t needed = hitsNeeded();
     if (needed > nP) return false;
 
+    uint64_t coarseCandidates[kMaxMinutiae];
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
         const uint8_t* boundRow = goal.pairBound ? goal.pairBound + static_cast<size_t>(r) * kAnchorBoundRow : nullptr;
+        // The anchors of r that are tried.
+        uint64_t anchors = 0;
         for (int32_t p = 0; p < nP; ++p) {
             if (!(view.sameKind[p] & bitR)) continue;
             if (boundRow && boundRow[p] < needed) continue;
             if (quick && !ringQuantitiesAgree(probe.ring[p], ref.ring[r])) continue;
+            anchors |= uint64_t{1} << p;
+        }
+#if defined(ORVANE_MATCH_WIDE)
+        if (coarse && anchors) coarseSweep(probe, ref, r, anchors, coarseCandidates);
+#endif
+        while (anchors) {
+            const int32_t p = __builtin_ctzll(anchors);
+            anchors &= anchors - 1;
+            if (boundRow && boundRow[p] < needed) continue;
+#if defined(ORVANE_MATCH_WIDE)
+            if (coarse && popCount(coarseCandidates[p] & probeBits) < needed) continue;
+#endif
             const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
             const int32_t shiftX = ref.x[r] - static_cast<int32_t>(probe.xd[p]);
             const int32_t shiftY = ref.y[r] - static_cast<int32_t>(probe.yd[p]);
             const AnchorTurn turn = anchorTurn(probe, p, ref, r, rotation, shiftX, shiftY);
+            uint64_t candidates = 0;
 #if defined(ORVANE_MATCH_WIDE)
-            uint64_t candidates = wide ? gridCandidatesWide(probe, nP, turn, ref) : gridCandidatesPortable(probe, nP, turn, ref);
+            if (coarse) {
+                candidates = gridCandidatesOf(probe, coarseCandidates[p] & probeBits, turn, ref);
+            } else if (wide) {
+                candidates = gridCandidatesWide(probe, nP, turn, ref) & probeBits;
+            } else {
+                candidates = gridCandidatesPortable(probe, nP, turn, ref);
+            }
 #else
-            uint64_t candidates = gridCandidatesPortable(probe, nP, turn, ref);
+            candidates = gridCandidatesPortable(probe, nP, turn, ref);
 #endif
-            candidates &= probeBits;
             int32_t left = popCount(candidates);
             uint64_t hits = 0;
             int32_t found = 0;

@@ -127,6 +127,16 @@ constexpr int32_t kGridReachAbove = kReach + 1;
 // 0..31 for directions 0..359.
 inline int32_t directionBin(int32_t direction) { return (direction * 91) >> 10; }
 
+// The coarse index, read by the AVX-512 path before the grid: 16 cells per
+// axis across the reference's extent and 16 direction bins of 22.5 degrees,
+// each a mask of the reference minutiae within reach of it (the same reach as
+// the grid). An aligned minutia whose three masks have no bit in common
+// cannot pair.
+constexpr int32_t kCoarseCells = 16;
+
+// 0..15 for directions 0..359.
+inline int32_t coarseDirectionBin(int32_t direction) { return (direction * 91) >> 11; }
+
 struct PreparedReference {
     int32_t count;
     int32_t x[kMaxMinutiae];
@@ -146,7 +156,16 @@ struct PreparedReference {
     int32_t gridWidth;
     int32_t gridHeight;
     float gridScale;  // 1 / cell width
-    uint32_t grid[kGridCells];
+    uint32_t grid[kGridCells + 1];  // the word after the last cell is zero
+    // The coarse index: cell of v is trunc((v - origin) * scale), used when
+    // 0 <= cell < kCoarseCells.
+    int32_t coarseOriginX;
+    int32_t coarseOriginY;
+    float coarseScaleX;
+    float coarseScaleY;
+    uint64_t coarseX[kCoarseCells];
+    uint64_t coarseY[kCoarseCells];
+    uint64_t coarseDirection[kCoarseCells];
 };
 
 // Fills the index from a set: count limited to 0..60, coordinates to 0..1023,

@@ -29,6 +29,32 @@ int32_t gridCellWidth(int32_t spanX, int32_t spanY) {
     }
 }
 
+// The coarse masks over the extent [min, max] of the reference minutiae.
+void buildCoarseIndex(PreparedReference& prepared, int32_t minX, int32_t maxX, int32_t minY, int32_t maxY) {
+    // The reach of every minutia falls in cells 0..kCoarseCells - 1.
+    const int32_t wx = (maxX - minX + kGridReachBelow + kGridReachAbove) / kCoarseCells + 1;
+    const int32_t wy = (maxY - minY + kGridReachBelow + kGridReachAbove) / kCoarseCells + 1;
+    prepared.coarseOriginX = minX - kGridReachBelow;
+    prepared.coarseOriginY = minY - kGridReachBelow;
+    prepared.coarseScaleX = 1.0f / static_cast<float>(wx);
+    prepared.coarseScaleY = 1.0f / static_cast<float>(wy);
+    std::memset(prepared.coarseX, 0, sizeof prepared.coarseX);
+    std::memset(prepared.coarseY, 0, sizeof prepared.coarseY);
+    std::memset(prepared.coarseDirection, 0, sizeof prepared.coarseDirection);
+    for (int32_t i = 0; i < prepared.count; ++i) {
+        const uint64_t bit = uint64_t{1} << i;
+        const int32_t x0 = (prepared.x[i] - kGridReachBelow - prepared.coarseOriginX) / wx;
+        const int32_t x1 = (prepared.x[i] + kGridReachAbove - prepared.coarseOriginX) / wx;
+        for (int32_t c = x0; c <= x1; ++c) prepared.coarseX[c] |= bit;
+        const int32_t y0 = (prepared.y[i] - kGridReachBelow - prepared.coarseOriginY) / wy;
+        const int32_t y1 = (prepared.y[i] + kGridReachAbove - prepared.coarseOriginY) / wy;
+        for (int32_t c = y0; c <= y1; ++c) prepared.coarseY[c] |= bit;
+        for (int32_t k = -kReach; k <= kReach; ++k) {
+            prepared.coarseDirection[coarseDirectionBin(normalDirection(prepared.direction[i] + k))] |= bit;
+        }
+    }
+}
+
 // Fills the padded copies and the grid from the records already in prepared.
 void buildIndex(PreparedReference& prepared) {
     const int32_t count = prepared.count;
@@ -55,7 +81,7 @@ void buildIndex(PreparedReference& prepared) {
     prepared.gridWidth = (maxX + kGridReachAbove - prepared.gridOriginX) / w + 1;
     prepared.gridHeight = (maxY + kGridReachAbove - prepared.gridOriginY) / w + 1;
     prepared.gridScale = 1.0f / static_cast<float>(w);
-    std::memset(prepared.grid, 0, sizeof(uint32_t) * static_cast<size_t>(prepared.gridWidth * prepared.gridHeight));
+    std::memset(prepared.grid, 0, sizeof(uint32_t) * static_cast<size_t>(prepared.gridWidth * prepared.gridHeight + 1));
     for (int32_t i = 0; i < count; ++i) {
         uint32_t bins = 0;
         for (int32_t k = -kReach; k <= kReach; ++k) bins |= uint32_t{1} << directionBin(normalDirection(prepared.direction[i] + k));
@@ -67,6 +93,7 @@ void buildIndex(PreparedReference& prepared) {
             for (int32_t cx = x0; cx <= x1; ++cx) prepared.grid[cy * prepared.gridWidth + cx] |= bins;
         }
     }
+    buildCoarseIndex(prepared, minX, maxX, minY, maxY);
 }
 
 // Coordinates beyond these are out of reach of every reference minutia
