@@ -183,7 +183,7 @@ __attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe&
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-__attribute__((target("avx512f"))) void coarseSweep(const PreparedProbe& probe, const PreparedReference& ref,
+__attribute__((target("avx512f,bmi2"))) void coarseSweep(const PreparedProbe& probe, const PreparedReference& ref,
                                                     int32_t r, uint64_t anchors, uint64_t* candidates) {
     const int32_t n = probe.count;
     const __m512i xLow = _mm512_loadu_si512(ref.coarseX), xHigh = _mm512_loadu_si512(ref.coarseX + 8);
@@ -219,20 +219,18 @@ __attribute__((target("avx512f"))) void coarseSweep(const PreparedProbe& probe, 
             __m512i d = _mm512_add_epi32(_mm512_loadu_si512(probe.direction + j), turnBy);
             d = _mm512_mask_sub_epi32(d, _mm512_cmpgt_epi32_mask(d, lastDirection), d, turn);
             const __m512i bin = _mm512_srli_epi32(_mm512_mullo_epi32(d, binScale), 11);
-            const __m512i lowX = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(ix));
-            const __m512i lowY = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(iy));
-            const __m512i lowD = _mm512_cvtepu32_epi64(_mm512_castsi512_si256(bin));
-            const __m512i highX = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(ix, 1));
-            const __m512i highY = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(iy, 1));
-            const __m512i highD = _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(bin, 1));
-            const __m512i low = _mm512_and_si512(
-                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, lowX, xHigh), _mm512_permutex2var_epi64(yLow, lowY, yHigh)),
-                _mm512_permutex2var_epi64(dLow, lowD, dHigh));
-            const __m512i high = _mm512_and_si512(
-                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, highX, xHigh), _mm512_permutex2var_epi64(yLow, highY, yHigh)),
-                _mm512_permutex2var_epi64(dLow, highD, dHigh));
-            const uint32_t near = static_cast<uint32_t>(_mm512_test_epi64_mask(low, low)) |
-                                  (static_cast<uint32_t>(_mm512_test_epi64_mask(high, high)) << 8);
+            // A two-table permute reads the low four bits of each 64-bit
+            // index: the even records' cells as they are, the odd records'
+            // shifted down.
+            const __m512i even = _mm512_and_si512(
+                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, ix, xHigh), _mm512_permutex2var_epi64(yLow, iy, yHigh)),
+                _mm512_permutex2var_epi64(dLow, bin, dHigh));
+            const __m512i odd = _mm512_and_si512(
+                _mm512_and_si512(_mm512_permutex2var_epi64(xLow, _mm512_srli_epi64(ix, 32), xHigh),
+                                 _mm512_permutex2var_epi64(yLow, _mm512_srli_epi64(iy, 32), yHigh)),
+                _mm512_permutex2var_epi64(dLow, _mm512_srli_epi64(bin, 32), dHigh));
+            const uint32_t near = _pdep_u32(_mm512_test_epi64_mask(even, even), 0x5555u) |
+                                  _pdep_u32(_mm512_test_epi64_mask(odd, odd), 0xAAAAu);
             found |= static_cast<uint64_t>(near & inside) << j;
         }
         candidates[p] = found;
@@ -243,7 +241,7 @@ __attribute__((target("avx512f"))) void coarseSweep(const PreparedProbe& probe, 
 #endif
 
 bool detectWide() { return __builtin_cpu_supports("avx2"); }
-bool detectCoarse() { return __builtin_cpu_supports("avx512f"); }
+bool detectCoarse() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi2"); }
 #endif
 
 // The fewest hits whose scoreBound beats target (kMaxMinutiae + 1: none).

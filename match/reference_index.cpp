@@ -29,6 +29,17 @@ int32_t gridCellWidth(int32_t spanX, int32_t spanY) {
     }
 }
 
+// Bit b set for each bin b (of binOf) holding a direction within reach of
+// direction (0..359).
+template <typename BinOf>
+uint32_t directionBinsWithinReach(int32_t direction, BinOf binOf) {
+    uint32_t bins = 0;
+    for (int32_t d = direction - kReach; d <= direction + kReach; ++d) {
+        bins |= uint32_t{1} << binOf(d < 0 ? d + 360 : (d >= 360 ? d - 360 : d));
+    }
+    return bins;
+}
+
 // The coarse masks over the extent [min, max] of the reference minutiae.
 void buildCoarseIndex(PreparedReference& prepared, int32_t minX, int32_t maxX, int32_t minY, int32_t maxY) {
     // The reach of every minutia falls in cells 0..kCoarseCells - 1.
@@ -49,8 +60,9 @@ void buildCoarseIndex(PreparedReference& prepared, int32_t minX, int32_t maxX, i
         const int32_t y0 = (prepared.y[i] - kGridReachBelow - prepared.coarseOriginY) / wy;
         const int32_t y1 = (prepared.y[i] + kGridReachAbove - prepared.coarseOriginY) / wy;
         for (int32_t c = y0; c <= y1; ++c) prepared.coarseY[c] |= bit;
-        for (int32_t k = -kReach; k <= kReach; ++k) {
-            prepared.coarseDirection[coarseDirectionBin(normalDirection(prepared.direction[i] + k))] |= bit;
+        const uint32_t bins = directionBinsWithinReach(prepared.direction[i], coarseDirectionBin);
+        for (int32_t b = 0; b < kCoarseCells; ++b) {
+            if (bins >> b & 1u) prepared.coarseDirection[b] |= bit;
         }
     }
 }
@@ -83,8 +95,7 @@ void buildIndex(PreparedReference& prepared) {
     prepared.gridScale = 1.0f / static_cast<float>(w);
     std::memset(prepared.grid, 0, sizeof(uint32_t) * static_cast<size_t>(prepared.gridWidth * prepared.gridHeight + 1));
     for (int32_t i = 0; i < count; ++i) {
-        uint32_t bins = 0;
-        for (int32_t k = -kReach; k <= kReach; ++k) bins |= uint32_t{1} << directionBin(normalDirection(prepared.direction[i] + k));
+        const uint32_t bins = directionBinsWithinReach(prepared.direction[i], directionBin);
         const int32_t x0 = (prepared.x[i] - kGridReachBelow - prepared.gridOriginX) / w;
         const int32_t x1 = (prepared.x[i] + kGridReachAbove - prepared.gridOriginX) / w;
         const int32_t y0 = (prepared.y[i] - kGridReachBelow - prepared.gridOriginY) / w;
