@@ -263,16 +263,16 @@ struct SearchGoal {
 // minHits hits or more has kReportedPairs pairs or more (best is then that
 // anchor); otherwise best is the first highest-scoring anchor among those
 // with minHits hits or more, under the floor and early end of searchPrepared.
-bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick, bool wide,
-               const SearchGoal& goal) {
+bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick,
+               LookUpPath path, const SearchGoal& goal) {
     best = MatchResult{0, 0, 0, 0, 0};
     const int32_t nP = probe.count;
     const int32_t nR = ref.count;
     if (nP == 0 || nR == 0) return false;
-    wide = wide && wideLookUpAvailable();
+    if (!lookUpPathAvailable(path)) path = LookUpPath::portable;
+    const bool wide = path != LookUpPath::portable;
 #if defined(ORVANE_MATCH_WIDE)
-    static const bool coarseAvailable = detectCoarse();
-    const bool coarse = wide && coarseAvailable;
+    const bool coarse = path == LookUpPath::avx512;
 #endif
     int32_t floor = goal.floor;
     // An anchor that becomes the best and ends the quick search scores above
@@ -379,18 +379,32 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
 
 }  // namespace
 
-bool wideLookUpAvailable() {
+bool lookUpPathAvailable(LookUpPath path) {
 #if defined(ORVANE_MATCH_WIDE)
-    static const bool available = detectWide();
-    return available;
+    static const bool avx2 = detectWide();
+    static const bool avx512 = avx2 && detectCoarse();
+    return path == LookUpPath::portable || (path == LookUpPath::avx2 && avx2) || (path == LookUpPath::avx512 && avx512);
 #else
-    return false;
+    return path == LookUpPath::portable;
 #endif
+}
+
+LookUpPath fastestLookUpPath() {
+    if (lookUpPathAvailable(LookUpPath::avx512)) return LookUpPath::avx512;
+    if (lookUpPathAvailable(LookUpPath::avx2)) return LookUpPath::avx2;
+    return LookUpPath::portable;
+}
+
+bool wideLookUpAvailable() { return lookUpPathAvailable(LookUpPath::avx2); }
+
+void searchPreparedOnPath(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick,
+                          LookUpPath path, int32_t floor, const uint8_t* pairBound) {
+    runSearch(probe, ref, best, quick, path, SearchGoal{floor, pairBound, 0, false});
 }
 
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick,
                     bool wide, int32_t floor, const uint8_t* pairBound) {
-    runSearch(probe, ref, best, quick, wide, SearchGoal{floor, pairBound, 0, false});
+    searchPreparedOnPath(probe, ref, best, quick, wide ? fastestLookUpPath() : LookUpPath::portable, floor, pairBound);
 }
 
 // VerifyMatch reports 0 unless the plain search's best alignment (the first
@@ -408,17 +422,19 @@ void searchPrepared(const PreparedProbe& probe, const PreparedReference& ref, Ma
 //    no anchor with that many hits has that many pairs the report is 0.
 //    Otherwise the plain quick search runs (its early end depends on every
 //    anchor before it).
-int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& ref, bool quick, bool wide) {
+int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& ref, bool quick, LookUpPath path) {
     MatchResult best;
     if (quick) {
-        if (!runSearch(probe, ref, best, true, wide, SearchGoal{-1, nullptr, kReportedPairs, true})) return 0;
-        searchPrepared(probe, ref, best, true, wide, -1);
+        if (!runSearch(probe, ref, best, true, path, SearchGoal{-1, nullptr, kReportedPairs, true})) return 0;
+        searchPreparedOnPath(probe, ref, best, true, path, -1);
         return reportedScore(best, true);
     }
-    runSearch(probe, ref, best, false, wide, SearchGoal{-1, nullptr, kReportedPairs, false});
+    runSearch(probe, ref, best, false, path, SearchGoal{-1, nullptr, kReportedPairs, false});
     if (best.matchedCount < kReportedPairs) return 0;
     const int32_t n = probe.count + ref.count;
-    if (best.score <= scoreBound(kReportedPairs - 1, n * n)) searchPrepared(probe, ref, best, false, wide, -1);
+    if (best.score <= scoreBound(kReportedPairs - 1, n * n)) {
+        searchPreparedOnPath(probe, ref, best, false, path, -1);
+    }
     return reportedScore(best, false);
 }
 

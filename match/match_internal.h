@@ -240,22 +240,39 @@ void prepareProbe(const MinutiaSet& probe, PreparedProbe& prepared);
 // pairBound, when given, holds for each anchor an upper bound on the pairs it
 // can form: row r (kAnchorBoundRow bytes) column p for anchor (r, p). Anchors
 // whose bound cannot beat the best are skipped without a look-up.
+// wide: the fastest path of this processor, else the portable path.
 constexpr int32_t kAnchorBoundRow = 64;
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best, bool quick,
                     bool wide, int32_t floor, const uint8_t* pairBound = nullptr);
 
+// The ways the anchor search can test anchors; all give the same results.
+//  - portable: the grid read one aligned minutia at a time;
+//  - avx2: the grid's arithmetic eight minutiae at a time, the exact test
+//    sixteen reference minutiae at a time;
+//  - avx512: as avx2, with a coarse test of sixteen aligned minutiae at a
+//    time before the grid.
+enum class LookUpPath { portable, avx2, avx512 };
+bool lookUpPathAvailable(LookUpPath path);
+// The fastest path this processor runs.
+LookUpPath fastestLookUpPath();
+// AVX2 is available (the exact test's wide form).
+bool wideLookUpAvailable();
+
+// searchPrepared on a given path.
+void searchPreparedOnPath(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best,
+                          bool quick, LookUpPath path, int32_t floor, const uint8_t* pairBound = nullptr);
+
 // The score VerifyMatch reports (reportedScore of the plain search's best),
 // found without the plain search where the reported-pairs rule allows: see
 // anchor_search.cpp.
-int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& reference, bool quick, bool wide);
+int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& reference, bool quick,
+                       LookUpPath path);
 
-// The search with the grid read eight aligned minutiae at a time and the
-// exact test sixteen reference minutiae at a time (AVX2, where the processor
-// has it) or one at a time; both give the same result.
-bool wideLookUpAvailable();
+// The search and the reported score over minutia sets, on a given path (an
+// unavailable one falls back to the portable path).
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
-                    bool wide);
-int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, bool wide);
+                    LookUpPath path);
+int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, LookUpPath path);
 
 // The score VerifyMatch reports for a search's best alignment: the full
 // search's scaling for few pairs, then 0 below kReportedPairs pairs. Never

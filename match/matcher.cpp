@@ -39,20 +39,20 @@ bool ringOrientationsAgree(const Minutia& probe, const Minutia& reference) {
 namespace match_internal {
 
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
-                    bool wide) {
+                    LookUpPath path) {
     PreparedReference ref;
     prepareReference(reference, ref);
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
-    searchPrepared(prepared, ref, result, matchMode == kQuickSearch, wide, -1);
+    searchPreparedOnPath(prepared, ref, result, matchMode == kQuickSearch, path, -1);
 }
 
-int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, bool wide) {
+int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, LookUpPath path) {
     PreparedReference ref;
     prepareReference(reference, ref);
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
-    return reportedSearch(prepared, ref, matchMode == kQuickSearch, wide);
+    return reportedSearch(prepared, ref, matchMode == kQuickSearch, path);
 }
 
 namespace {
@@ -73,7 +73,7 @@ int32_t reportedScore(const MatchResult& best, bool quick) {
 
 void searchBestAlignment(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result,
                          int32_t matchMode) {
-    searchWithPath(probe, reference, result, matchMode, true);
+    searchWithPath(probe, reference, result, matchMode, fastestLookUpPath());
 }
 
 void matchMinutiaSets(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode) {
@@ -103,7 +103,7 @@ int32_t verifyTemplates(const uint8_t* template1, const uint8_t* template2, int3
     if (!prepareTemplates(template1, template2, probe, reference)) return kBadTemplate;
     const bool quick = (flag & 0xFF) != 0;
     *score = 0;
-    *score = reportedSearch(probe, reference, quick, true);
+    *score = reportedSearch(probe, reference, quick, fastestLookUpPath());
     return 0;
 }
 

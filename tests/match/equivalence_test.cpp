@@ -34,17 +34,37 @@ using synthetic::uniform;
                                          << slow.shiftX << "," << slow.shiftY << "," << slow.matchedCount << "}";
 }
 
-// matchMinutiaSets, and the search with either look-up path, against the
-// transcription.
+using match_internal::LookUpPath;
+constexpr LookUpPath kPaths[] = {LookUpPath::portable, LookUpPath::avx2, LookUpPath::avx512};
+
+const char* pathName(LookUpPath path) {
+    return path == LookUpPath::portable ? "portable" : (path == LookUpPath::avx2 ? "avx2" : "avx512");
+}
+
+// The score VerifyMatch reports for the transcription's result.
+int32_t reportedOf(MatchResult slow, int32_t mode) {
+    reference::adjust(slow, mode);
+    return slow.matchedCount < 8 ? 0 : slow.score;
+}
+
+// matchMinutiaSets, the search on every look-up path this processor has, and
+// the reported score VerifyMatch finds on each, against the transcription.
 ::testing::AssertionResult sameMatch(const MinutiaSet& probe, const MinutiaSet& reference) {
     for (int32_t mode : {kFullSearch, kQuickSearch}) {
         MatchResult slow{-2, -2, -2, -2, -2};
         reference::search(probe, reference, slow, mode);
-        for (bool wide : {false, true}) {
+        for (LookUpPath path : kPaths) {
+            if (!match_internal::lookUpPathAvailable(path)) continue;
             MatchResult fast{-1, -1, -1, -1, -1};
-            match_internal::searchWithPath(probe, reference, fast, mode, wide);
+            match_internal::searchWithPath(probe, reference, fast, mode, path);
             if (std::memcmp(&fast, &slow, sizeof fast) != 0) {
-                return differs(wide ? "wide search" : "portable search", mode, probe, reference, fast, slow);
+                return differs(pathName(path), mode, probe, reference, fast, slow);
+            }
+            const int32_t reported = match_internal::reportedWithPath(probe, reference, mode, path);
+            if (reported != reportedOf(slow, mode)) {
+                return ::testing::AssertionFailure() << "reported score on " << pathName(path) << " mode " << mode
+                                                     << ": " << reported << ", transcription "
+                                                     << reportedOf(slow, mode);
             }
         }
         reference::adjust(slow, mode);
@@ -59,7 +79,9 @@ using synthetic::uniform;
 // reference minutia often takes several aligned ones) to the whole 10-bit
 // coordinate range.
 TEST(MatcherEquivalence, RandomSetPairs) {
-    if (!match_internal::wideLookUpAvailable()) std::printf("note: no AVX2 here; the wide look-up is not tested\n");
+    for (LookUpPath path : kPaths) {
+        if (!match_internal::lookUpPathAvailable(path)) std::printf("note: no %s path on this processor\n", pathName(path));
+    }
     std::mt19937 rng(20240611);
     const int32_t areas[] = {24, 48, 96, 200, 480, 1024};
     int pairs = 0;
