@@ -397,6 +397,24 @@ LookUpPath fastestLookUpPath() {
 
 bool wideLookUpAvailable() { return lookUpPathAvailable(LookUpPath::avx2); }
 
+uint64_t anchorCandidates(const PreparedProbe& probe, const PreparedReference& ref, int32_t p, int32_t r,
+                          LookUpPath path) {
+    if (!lookUpPathAvailable(path)) path = LookUpPath::portable;
+    const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
+    const AnchorTurn turn = anchorTurn(probe, p, ref, r, rotation, ref.x[r] - static_cast<int32_t>(probe.xd[p]),
+                                       ref.y[r] - static_cast<int32_t>(probe.yd[p]));
+    const uint64_t probeBits = probe.count == 64 ? ~uint64_t{0} : (uint64_t{1} << probe.count) - 1;
+#if defined(ORVANE_MATCH_WIDE)
+    if (path == LookUpPath::avx512) {
+        uint64_t coarse[kMaxMinutiae];
+        coarseSweep(probe, ref, r, uint64_t{1} << p, coarse);
+        return coarse[p] & probeBits;
+    }
+    if (path == LookUpPath::avx2) return gridCandidatesWide(probe, probe.count, turn, ref) & probeBits;
+#endif
+    return gridCandidatesPortable(probe, probe.count, turn, ref);
+}
+
 void searchPreparedOnPath(const PreparedProbe& probe, const PreparedReference& ref, MatchResult& best, bool quick,
                           LookUpPath path, int32_t floor, const uint8_t* pairBound) {
     runSearch(probe, ref, best, quick, path, SearchGoal{floor, pairBound, 0, false});

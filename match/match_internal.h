@@ -258,6 +258,13 @@ LookUpPath fastestLookUpPath();
 // AVX2 is available (the exact test's wide form).
 bool wideLookUpAvailable();
 
+// The minutiae the first test of a path keeps for anchor (probe minutia p,
+// reference minutia r): the grid's candidates (portable, avx2) or the coarse
+// test's (avx512). Every aligned minutia within reach of a reference minutia
+// is among them; tests hold the paths to that.
+uint64_t anchorCandidates(const PreparedProbe& probe, const PreparedReference& reference, int32_t p, int32_t r,
+                          LookUpPath path);
+
 // searchPrepared on a given path.
 void searchPreparedOnPath(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best,
                           bool quick, LookUpPath path, int32_t floor, const uint8_t* pairBound = nullptr);

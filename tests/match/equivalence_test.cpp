@@ -310,6 +310,46 @@ TEST(MatcherEquivalence, TurnedCopiesOnTheRimOfTheReach) {
     }
 }
 
+// The first test of every path keeps every aligned minutia within reach of a
+// reference minutia, on every anchor: sets near the origin (aligned
+// coordinates below zero round differently) and spread ones, so that many
+// unrounded coordinates fall just beside a cell border.
+TEST(MatcherEquivalence, CandidatesHoldEveryMinutiaWithinReach) {
+    std::mt19937 rng(4242);
+    int64_t withinReach = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        const int32_t area = trial % 3 == 0 ? 40 : (trial % 3 == 1 ? 160 : 1024);
+        const MinutiaSet probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, area, area);
+        const MinutiaSet reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, area, area);
+        match_internal::PreparedProbe preparedProbe;
+        match_internal::prepareProbe(probe, preparedProbe);
+        auto preparedReference = std::make_unique<match_internal::PreparedReference>();
+        match_internal::prepareReference(reference, *preparedReference);
+        for (int32_t r = 0; r < reference.count; ++r) {
+            for (int32_t p = 0; p < probe.count; ++p) {
+                const Minutia& a = probe.minutiae[p];
+                const Minutia& b = reference.minutiae[r];
+                MinutiaSet aligned;
+                alignMinutiaSet(probe, aligned, a, turnAngle(a.direction, b.direction), b.x - a.x, b.y - a.y);
+                uint64_t needed = 0;
+                for (int32_t j = 0; j < probe.count; ++j) {
+                    const Minutia& m = aligned.minutiae[j];
+                    if (match_internal::nearReference(*preparedReference, m.x, m.y, m.direction, false)) {
+                        needed |= uint64_t{1} << j;
+                    }
+                }
+                withinReach += __builtin_popcountll(needed);
+                for (LookUpPath path : kPaths) {
+                    if (!match_internal::lookUpPathAvailable(path)) continue;
+                    const uint64_t kept = match_internal::anchorCandidates(preparedProbe, *preparedReference, p, r, path);
+                    ASSERT_EQ(needed & ~kept, 0u) << pathName(path) << " trial " << trial << " anchor " << r << "," << p;
+                }
+            }
+        }
+    }
+    RecordProperty("withinReach", static_cast<int>(withinReach));
+}
+
 // Sets at the ends of the index: none or one minutia, 60 minutiae over the
 // whole coordinate range (the coarsest grid), 60 on one point, points on the
 // borders.
