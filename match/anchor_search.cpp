@@ -438,19 +438,27 @@ void searchPrepared(const PreparedProbe& probe, const PreparedReference& ref, Ma
 //  - quick search: the plain search's result (its early end or its first
 //    best) is reported only when it has kReportedPairs pairs or more, so when
 //    no anchor with that many hits has that many pairs the report is 0.
-//    Otherwise the plain quick search runs (its early end depends on every
-//    anchor before it).
+//    Otherwise the first anchor X with that many pairs is where the plain
+//    search ends if X scores above scoreBound(kReportedPairs - 1) (then above
+//    every anchor before it, all of which have fewer pairs) and above
+//    kQuickScore. Only otherwise does the plain quick search run (its early
+//    end depends on every anchor before it).
 int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& ref, bool quick, LookUpPath path) {
     MatchResult best;
+    const int32_t n = probe.count + ref.count;
+    const int32_t belowReportedPairs = n > 0 ? scoreBound(kReportedPairs - 1, n * n) : 0;
     if (quick) {
         if (!runSearch(probe, ref, best, true, path, SearchGoal{-1, nullptr, kReportedPairs, true})) return 0;
+        // Every anchor before the one found has fewer pairs: when it scores
+        // above all of them can, it becomes the best, and it ends the search
+        // when it also scores above kQuickScore.
+        if (best.score > belowReportedPairs && best.score > kQuickScore) return reportedScore(best, true);
         searchPreparedOnPath(probe, ref, best, true, path, -1);
         return reportedScore(best, true);
     }
     runSearch(probe, ref, best, false, path, SearchGoal{-1, nullptr, kReportedPairs, false});
     if (best.matchedCount < kReportedPairs) return 0;
-    const int32_t n = probe.count + ref.count;
-    if (best.score <= scoreBound(kReportedPairs - 1, n * n)) {
+    if (best.score <= belowReportedPairs) {
         searchPreparedOnPath(probe, ref, best, false, path, -1);
     }
     return reportedScore(best, false);
