@@ -287,7 +287,8 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
     // full search, those of its kind in the quick search.
     uint64_t kindFilter[kMaxMinutiae];
     for (int32_t j = 0; j < nP; ++j) {
-        view.sameKind[j] = kindMask(ref, probe.kind[j]);
+        // Kinds come in runs (a template lists one kind, then the other).
+        view.sameKind[j] = j > 0 && probe.kind[j] == probe.kind[j - 1] ? view.sameKind[j - 1] : kindMask(ref, probe.kind[j]);
         kindFilter[j] = quick ? view.sameKind[j] : ~uint64_t{0};
     }
     uint64_t nearMask[kMaxMinutiae];
