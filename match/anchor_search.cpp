@@ -195,12 +195,12 @@ __attribute__((target("avx512f,bmi2"))) void coarseSweep(const PreparedProbe& pr
     const __m512i binScale = _mm512_set1_epi32(91);
     const __m512 ox = _mm512_set1_ps(static_cast<float>(ref.x[r] - ref.coarseOriginX) * ref.coarseScaleX);
     const __m512 oy = _mm512_set1_ps(static_cast<float>(ref.y[r] - ref.coarseOriginY) * ref.coarseScaleY);
+    const TurnTable& turns = turnTable();  // directions are 0..359, so are the turns
     while (anchors) {
         const int32_t p = __builtin_ctzll(anchors);
         anchors &= anchors - 1;
         const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
-        double c = 0.0, s = 0.0;
-        rotationCosSin(rotation, c, s);
+        const double c = turns.cosine[rotation], s = turns.sine[rotation];
         const __m512 cX = _mm512_set1_ps(static_cast<float>(c) * ref.coarseScaleX);
         const __m512 sX = _mm512_set1_ps(static_cast<float>(s) * ref.coarseScaleX);
         const __m512 cY = _mm512_set1_ps(static_cast<float>(c) * ref.coarseScaleY);

@@ -62,6 +62,11 @@ constexpr int32_t kCoordinateLimit = 1023;
 // Cosine and sine of rotation * kRadiansPerDegree. Whole turns 0..359 come
 // from a table filled once with the same library calls.
 void rotationCosSin(int32_t rotation, double& c, double& s);
+struct TurnTable {
+    double cosine[360];
+    double sine[360];
+};
+const TurnTable& turnTable();
 
 // Euclidean remainder of a direction by 360 (0..359 for every input).
 inline int32_t normalDirection(int64_t direction) {

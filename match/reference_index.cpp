@@ -33,11 +33,13 @@ int32_t gridCellWidth(int32_t spanX, int32_t spanY) {
 // direction (0..359).
 template <typename BinOf>
 uint32_t directionBinsWithinReach(int32_t direction, BinOf binOf) {
-    uint32_t bins = 0;
-    for (int32_t d = direction - kReach; d <= direction + kReach; ++d) {
-        bins |= uint32_t{1} << binOf(d < 0 ? d + 360 : (d >= 360 ? d - 360 : d));
-    }
-    return bins;
+    // binOf is monotone and steps by at most one bin per degree: the bins of
+    // a run of directions are those from the first one's to the last one's.
+    auto run = [&](int32_t from, int32_t to) { return (uint32_t{2} << binOf(to)) - (uint32_t{1} << binOf(from)); };
+    const int32_t low = direction - kReach, high = direction + kReach;
+    if (low < 0) return run(0, high) | run(low + 360, 359);
+    if (high >= 360) return run(low, 359) | run(0, high - 360);
+    return run(low, high);
 }
 
 // The coarse masks over the extent [min, max] of the reference minutiae.
