@@ -301,16 +301,25 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
     if (needed > nP) return false;
 
     uint64_t coarseCandidates[kMaxMinutiae];
+    uint64_t sameKindAsR = 0;
     for (int32_t r = 0; r < nR; ++r) {
         const uint64_t bitR = uint64_t{1} << r;
         const uint8_t* boundRow = goal.pairBound ? goal.pairBound + static_cast<size_t>(r) * kAnchorBoundRow : nullptr;
-        // The anchors of r that are tried.
-        uint64_t anchors = 0;
-        for (int32_t p = 0; p < nP; ++p) {
-            if (!(view.sameKind[p] & bitR)) continue;
-            if (boundRow && boundRow[p] < needed) continue;
-            if (quick && !ringQuantitiesAgree(probe.ring[p], ref.ring[r])) continue;
-            anchors |= uint64_t{1} << p;
+        // The anchors of r that are tried: the probe minutiae of r's kind
+        // (the same set for a run of one kind), less those the bounds or the
+        // rings rule out.
+        if (r == 0 || ref.kind[r] != ref.kind[r - 1]) {
+            sameKindAsR = 0;
+            for (int32_t p = 0; p < nP; ++p) sameKindAsR |= static_cast<uint64_t>((view.sameKind[p] & bitR) != 0) << p;
+        }
+        uint64_t anchors = sameKindAsR;
+        if (boundRow || quick) {
+            for (uint64_t rest = anchors; rest; rest &= rest - 1) {
+                const int32_t p = __builtin_ctzll(rest);
+                if ((boundRow && boundRow[p] < needed) || (quick && !ringQuantitiesAgree(probe.ring[p], ref.ring[r]))) {
+                    anchors &= ~(uint64_t{1} << p);
+                }
+            }
         }
 #if defined(ORVANE_MATCH_WIDE)
         if (coarse && anchors) coarseSweep(probe, ref, r, anchors, coarseCandidates);
