@@ -10,24 +10,21 @@ namespace orvane {
 
 namespace match_internal {
 
-namespace {
-struct RotationTable {
-    double cosine[360];
-    double sine[360];
-    RotationTable() {
-        for (int32_t r = 0; r < 360; ++r) {
-            const double theta = static_cast<double>(r) * kRadiansPerDegree;
-            cosine[r] = std::cos(theta);
-            sine[r] = std::sin(theta);
+const TurnTable& turnTable() {
+    struct Filled : TurnTable {
+        Filled() {
+            for (int32_t r = 0; r < 360; ++r) {
+                const double theta = static_cast<double>(r) * kRadiansPerDegree;
+                cosine[r] = std::cos(theta);
+                sine[r] = std::sin(theta);
+            }
         }
-    }
-};
-
-const RotationTable& rotationTable() {
-    static const RotationTable table;  // filled once, constant afterwards
+    };
+    static const Filled table;  // filled once, constant afterwards
     return table;
 }
 
+namespace {
 // Truncation towards zero; values beyond the 32-bit range are held at its ends.
 int32_t truncateToInt(double v) {
     if (!(v > -2147483648.0)) return INT32_MIN;
@@ -38,7 +35,7 @@ int32_t truncateToInt(double v) {
 
 void rotationCosSin(int32_t rotation, double& c, double& s) {
     if (rotation >= 0 && rotation < 360) {
-        const RotationTable& t = rotationTable();
+        const TurnTable& t = turnTable();
         c = t.cosine[rotation];
         s = t.sine[rotation];
         return;

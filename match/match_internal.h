@@ -15,6 +15,11 @@
 #include "core/minutia.h"
 #include "match/matcher.h"
 
+// x86 builds carry AVX2 forms of the hot loops, chosen at run time.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define ORVANE_MATCH_WIDE 1
+#endif
+
 namespace orvane::match_internal {
 
 // ---- The scoring rule -------------------------------------------------------
@@ -57,6 +62,11 @@ constexpr int32_t kCoordinateLimit = 1023;
 // Cosine and sine of rotation * kRadiansPerDegree. Whole turns 0..359 come
 // from a table filled once with the same library calls.
 void rotationCosSin(int32_t rotation, double& c, double& s);
+struct TurnTable {
+    double cosine[360];
+    double sine[360];
+};
+const TurnTable& turnTable();
 
 // Euclidean remainder of a direction by 360 (0..359 for every input).
 inline int32_t normalDirection(int64_t direction) {
@@ -98,30 +108,69 @@ struct CompactMinutia {
 // Only for kinds a template can carry (0..255).
 CompactMinutia compactMinutia(const Minutia& m);
 
-// Axis masks are kept per cell of kAxisCellWidth coordinates: cell c holds
-// every reference minutia within reach of some coordinate of the cell, a
-// superset of those within reach of one coordinate (the pairing tests the
-// exact distance). Direction masks are exact.
-constexpr int32_t kAxisCellShift = 2;
-constexpr int32_t kAxisCellWidth = 1 << kAxisCellShift;
-// Cells of the lower guard, the span 0..1023 widened by the reach on both
-// sides, and the upper guard.
-constexpr int32_t kAxisCells = (kCoordinateLimit + 2 * kReach + 2 * kAxisCellWidth) / kAxisCellWidth + 2;
+// Record arrays the wide code reads eight at a time are padded to this.
+constexpr int32_t kPaddedMinutiae = 64;
+
+// The coarse grid of the reference: cell (cx, cy) holds, per direction bin
+// (32 bins of 11.25 degrees, directionBin), a bit set when some reference
+// minutia whose direction lies within reach of the bin is within reach of the
+// cell. An aligned minutia whose grid bit is clear cannot pair; one whose bit
+// is set is a candidate, tested exactly. The cell width is the smallest
+// (at least kGridMinCell) that fits the reference's extent in kGridCells.
+constexpr int32_t kGridCells = 1024;
+constexpr int32_t kGridMinCell = 8;
+constexpr int32_t kDirectionBins = 32;
+// The grid is read with coordinates computed in single precision from the
+// unrounded turn: they differ from the rounded aligned coordinate a by at most
+// 1.5 below and 0.5 above (add one half and cut), plus far less than 0.01 of
+// rounding, so a minutia within reach of x on an axis has its single-precision
+// coordinate in (x - kReach - 1.51, x + kReach + 0.51): the grid marks the
+// cells of [x - kGridReachBelow, x + kGridReachAbove].
+constexpr int32_t kGridReachBelow = kReach + 2;
+constexpr int32_t kGridReachAbove = kReach + 1;
+
+// 0..31 for directions 0..359.
+inline int32_t directionBin(int32_t direction) { return (direction * 91) >> 10; }
+
+// The coarse index, read by the AVX-512 path before the grid: 16 cells per
+// axis across the reference's extent and 16 direction bins of 22.5 degrees,
+// each a mask of the reference minutiae within reach of it (the same reach as
+// the grid). An aligned minutia whose three masks have no bit in common
+// cannot pair.
+constexpr int32_t kCoarseCells = 16;
+
+// 0..15 for directions 0..359.
+inline int32_t coarseDirectionBin(int32_t direction) { return (direction * 91) >> 11; }
 
 struct PreparedReference {
     int32_t count;
-    int32_t originX;  // cell of coordinate v is (v - originX) / width, held at the guard
-    int32_t originY;
-    int32_t guardX;   // last cell of nearX in use, always zero
-    int32_t guardY;
     int32_t x[kMaxMinutiae];
     int32_t y[kMaxMinutiae];
     int32_t direction[kMaxMinutiae];
     int32_t kind[kMaxMinutiae];
     int8_t ring[kMaxMinutiae][4];
-    uint64_t nearX[kAxisCells];
-    uint64_t nearY[kAxisCells];
-    uint64_t nearDirection[360];
+    // The same coordinates and directions for the wide exact test; records
+    // after count lie far outside every reach.
+    int16_t x16[kPaddedMinutiae];
+    int16_t y16[kPaddedMinutiae];
+    int16_t direction16[kPaddedMinutiae];
+    // The grid: cell of a coordinate v is trunc((v - origin) * gridScale),
+    // used when 0 <= cell < width (height); row-major.
+    int32_t gridOriginX;
+    int32_t gridOriginY;
+    int32_t gridWidth;
+    int32_t gridHeight;
+    float gridScale;  // 1 / cell width
+    uint32_t grid[kGridCells + 1];  // the word after the last cell is zero
+    // The coarse index: cell of v is trunc((v - origin) * scale), used when
+    // 0 <= cell < kCoarseCells.
+    int32_t coarseOriginX;
+    int32_t coarseOriginY;
+    float coarseScaleX;
+    float coarseScaleY;
+    uint64_t coarseX[kCoarseCells];
+    uint64_t coarseY[kCoarseCells];
+    uint64_t coarseDirection[kCoarseCells];
 };
 
 // Fills the index from a set: count limited to 0..60, coordinates to 0..1023,
@@ -130,13 +179,12 @@ void prepareReference(const MinutiaSet& reference, PreparedReference& prepared);
 // The same from compact records (count 0..60).
 void prepareReference(const CompactMinutia* reference, int32_t count, PreparedReference& prepared);
 
-// Cell of a coordinate in one axis table: coordinates outside the tables land
-// on the zero guard cell. The subtraction is done modulo 2^32, so a negative
-// difference becomes a huge one and every int32 coordinate is safe.
-inline uint32_t axisCell(int32_t v, int32_t origin, int32_t guard) {
-    const uint32_t c = (static_cast<uint32_t>(v) - static_cast<uint32_t>(origin)) >> kAxisCellShift;
-    return c < static_cast<uint32_t>(guard) ? c : static_cast<uint32_t>(guard);
-}
+// Reference minutiae within reach of an aligned minutia at (x, y) with
+// direction 0..359: bit i set when |x - x_i| and |y - y_i| are at most kReach
+// and the direction difference is at most kReach (the distance itself is
+// tested by the pairing). Any int32 coordinates. The wide form (AVX2) gives
+// the same bits.
+uint64_t nearReference(const PreparedReference& ref, int32_t x, int32_t y, int32_t direction, bool wide);
 
 // Bit i set for each reference minutia i of the given kind.
 uint64_t kindMask(const PreparedReference& ref, int32_t kind);
@@ -173,10 +221,12 @@ PairScore pairUp(const PreparedReference& reference, const AlignedView& aligned,
 // reference). Records after count are zero.
 struct PreparedProbe {
     int32_t count;
-    int32_t direction[kMaxMinutiae];  // 0..359
+    int32_t direction[kPaddedMinutiae];  // 0..359
     int32_t kind[kMaxMinutiae];
-    double xd[kMaxMinutiae];          // coordinates 0..1023
+    double xd[kMaxMinutiae];  // coordinates 0..1023
     double yd[kMaxMinutiae];
+    float xf[kPaddedMinutiae];  // the same coordinates (exact in single precision)
+    float yf[kPaddedMinutiae];
     int8_t ring[kMaxMinutiae][4];
 };
 
@@ -195,15 +245,46 @@ void prepareProbe(const MinutiaSet& probe, PreparedProbe& prepared);
 // pairBound, when given, holds for each anchor an upper bound on the pairs it
 // can form: row r (kAnchorBoundRow bytes) column p for anchor (r, p). Anchors
 // whose bound cannot beat the best are skipped without a look-up.
+// wide: the fastest path of this processor, else the portable path.
 constexpr int32_t kAnchorBoundRow = 64;
 void searchPrepared(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best, bool quick,
                     bool wide, int32_t floor, const uint8_t* pairBound = nullptr);
 
-// The search with the look-up of aligned minutiae done four at a time (AVX2,
-// where the processor has it) or one at a time; both give the same result.
+// The ways the anchor search can test anchors; all give the same results.
+//  - portable: the grid read one aligned minutia at a time;
+//  - avx2: the grid's arithmetic eight minutiae at a time, the exact test
+//    sixteen reference minutiae at a time;
+//  - avx512: as avx2, with a coarse test of sixteen aligned minutiae at a
+//    time before the grid.
+enum class LookUpPath { portable, avx2, avx512 };
+bool lookUpPathAvailable(LookUpPath path);
+// The fastest path this processor runs.
+LookUpPath fastestLookUpPath();
+// AVX2 is available (the exact test's wide form).
 bool wideLookUpAvailable();
+
+// The minutiae the first test of a path keeps for anchor (probe minutia p,
+// reference minutia r): the grid's candidates (portable, avx2) or the coarse
+// test's (avx512). Every aligned minutia within reach of a reference minutia
+// is among them; tests hold the paths to that.
+uint64_t anchorCandidates(const PreparedProbe& probe, const PreparedReference& reference, int32_t p, int32_t r,
+                          LookUpPath path);
+
+// searchPrepared on a given path.
+void searchPreparedOnPath(const PreparedProbe& probe, const PreparedReference& reference, MatchResult& best,
+                          bool quick, LookUpPath path, int32_t floor, const uint8_t* pairBound = nullptr);
+
+// The score VerifyMatch reports (reportedScore of the plain search's best),
+// found without the plain search where the reported-pairs rule allows: see
+// anchor_search.cpp.
+int32_t reportedSearch(const PreparedProbe& probe, const PreparedReference& reference, bool quick,
+                       LookUpPath path);
+
+// The search and the reported score over minutia sets, on a given path (an
+// unavailable one falls back to the portable path).
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
-                    bool wide);
+                    LookUpPath path);
+int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, LookUpPath path);
 
 // The score VerifyMatch reports for a search's best alignment: the full
 // search's scaling for few pairs, then 0 below kReportedPairs pairs. Never

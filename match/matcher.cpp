@@ -39,12 +39,20 @@ bool ringOrientationsAgree(const Minutia& probe, const Minutia& reference) {
 namespace match_internal {
 
 void searchWithPath(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode,
-                    bool wide) {
+                    LookUpPath path) {
     PreparedReference ref;
     prepareReference(reference, ref);
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
-    searchPrepared(prepared, ref, result, matchMode == kQuickSearch, wide, -1);
+    searchPreparedOnPath(prepared, ref, result, matchMode == kQuickSearch, path, -1);
+}
+
+int32_t reportedWithPath(const MinutiaSet& probe, const MinutiaSet& reference, int32_t matchMode, LookUpPath path) {
+    PreparedReference ref;
+    prepareReference(reference, ref);
+    PreparedProbe prepared;
+    prepareProbe(probe, prepared);
+    return reportedSearch(prepared, ref, matchMode == kQuickSearch, path);
 }
 
 namespace {
@@ -65,7 +73,7 @@ int32_t reportedScore(const MatchResult& best, bool quick) {
 
 void searchBestAlignment(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result,
                          int32_t matchMode) {
-    searchWithPath(probe, reference, result, matchMode, true);
+    searchWithPath(probe, reference, result, matchMode, fastestLookUpPath());
 }
 
 void matchMinutiaSets(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode) {
@@ -73,23 +81,29 @@ void matchMinutiaSets(const MinutiaSet& probe, const MinutiaSet& reference, Matc
     adjustForFewPairs(result, matchMode == kQuickSearch);
 }
 
+namespace {
+// Unpacks both templates into the search's records. Not inlined: the decoded
+// set lives only in this frame, which is gone before the search runs.
+__attribute__((noinline)) bool prepareTemplates(const uint8_t* template1, const uint8_t* template2,
+                                                PreparedProbe& probe, PreparedReference& reference) {
+    MinutiaSet set;
+    if (unpackTemplate(template1, &set) != 0) return false;
+    prepareProbe(set, probe);
+    if (unpackTemplate(template2, &set) != 0) return false;
+    prepareReference(set, reference);
+    return true;
+}
+}  // namespace
+
 int32_t verifyTemplates(const uint8_t* template1, const uint8_t* template2, int32_t* score, int32_t flag) {
     constexpr int32_t kBadTemplate = 10700;
     if (!score) return kBadTemplate;
-    // One decoded set at a time keeps the stack small: the reference goes into
-    // its index, then the probe into its own.
-    MinutiaSet set;
     PreparedReference reference;
     PreparedProbe probe;
-    if (unpackTemplate(template1, &set) != 0) return kBadTemplate;
-    prepareProbe(set, probe);
-    if (unpackTemplate(template2, &set) != 0) return kBadTemplate;
-    prepareReference(set, reference);
+    if (!prepareTemplates(template1, template2, probe, reference)) return kBadTemplate;
     const bool quick = (flag & 0xFF) != 0;
     *score = 0;
-    MatchResult result;
-    searchPrepared(probe, reference, result, quick, true, -1);
-    *score = reportedScore(result, quick);
+    *score = reportedSearch(probe, reference, quick, fastestLookUpPath());
     return 0;
 }
 

@@ -35,14 +35,13 @@ inline int32_t directionErrorOf(const PreparedReference& ref, const AlignedView&
 PairScore scorePrepared(const PreparedReference& ref, const AlignedView& a, bool quick) {
     const int32_t nA = clampCount(a.count);
     const uint64_t anyKind = quick ? 0 : ~uint64_t{0};
+    const bool wide = wideLookUpAvailable();
     // Reference minutiae within reach of each aligned minutia on both axes
     // and in direction (and of its kind in the quick search).
     uint64_t nearMask[kMaxMinutiae];
     uint64_t hits = 0;
     for (int32_t j = 0; j < nA; ++j) {
-        const uint64_t m = ref.nearX[axisCell(a.x[j], ref.originX, ref.guardX)] &
-                           ref.nearY[axisCell(a.y[j], ref.originY, ref.guardY)] & ref.nearDirection[a.direction[j]] &
-                           (a.sameKind[j] | anyKind);
+        const uint64_t m = nearReference(ref, a.x[j], a.y[j], a.direction[j], wide) & (a.sameKind[j] | anyKind);
         nearMask[j] = m;
         hits |= static_cast<uint64_t>(m != 0) << j;
     }
