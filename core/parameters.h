@@ -68,7 +68,23 @@ constexpr int32_t kMaxAttempts = 31;
 constexpr int32_t kMinMinutiae = 8;
 
 // --- Matching ------------------------------------------------------------
-// The matcher's constants are named in match/match_internal.h; they move
-// here when the matcher is split.
+// The scoring rule; match/match_internal.h builds the matcher's bounds on it.
+
+// A pair is made only when the direction difference, each axis offset and the
+// table distance are all below this.
+constexpr int32_t kPairLimit = 10;
+// A same-kind pair adds 20 - distance - direction error, a pair of different
+// kinds (10 - error) / 2 + (10 - distance) / 2: never more than this.
+constexpr int32_t kMaxContribution = 20;
+// The score is pairs x contributions x kScoreScale / (nR + nA)^2.
+constexpr int32_t kScoreScale = 240;
+// The quick search ends at an alignment that becomes the best with at least
+// kQuickPairs pairs and a score above kQuickScore (also inside the pairing).
+constexpr int32_t kQuickPairs = 8;
+constexpr int32_t kQuickScore = 100;
+// VerifyMatch reports 0 unless the best alignment has this many pairs.
+constexpr int32_t kReportedPairs = 8;
+// The full search scales the score down for fewer pairs than this.
+constexpr int32_t kFullPairs = 15;
 
 }  // namespace orvane

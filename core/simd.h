@@ -4,7 +4,8 @@
 // build, and 32-bit builds given -msse2); the code under it always has a
 // plain twin beside it that the other builds use and the tests compare with.
 // ORVANE_AVX2_DISPATCH is 1 where AVX2 functions can be compiled for a
-// runtime choice (ORVANE_TARGET_AVX2 on the function, cpuHasAvx2() to pick).
+// runtime choice (ORVANE_TARGET_AVX2 on the function, cpuHasAvx2() to pick),
+// and the same for AVX-512 (ORVANE_TARGET_AVX512, cpuHasAvx512()).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define ORVANE_AVX2_DISPATCH 1
 #define ORVANE_TARGET_AVX2 __attribute__((target("avx2")))
+#define ORVANE_TARGET_AVX512 __attribute__((target("avx512f,bmi2")))
 #include <immintrin.h>
 #else
 #define ORVANE_AVX2_DISPATCH 0
@@ -44,6 +46,8 @@ constexpr bool multiplyHighDivides(uint32_t divisor, uint32_t multiplier, uint32
 
 #if ORVANE_AVX2_DISPATCH
 inline bool cpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
+// What ORVANE_TARGET_AVX512 needs.
+inline bool cpuHasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi2"); }
 #endif
 
 }  // namespace orvane

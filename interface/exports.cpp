@@ -37,7 +37,7 @@ ORVANE_API int32_t ORVANE_CALL GetQuality(const uint8_t* image, int32_t width, i
 
 ORVANE_API int32_t ORVANE_CALL VerifyMatch(const uint8_t* template1, const uint8_t* template2, int32_t* score,
                                            int32_t flag) {
-    return verifyTemplates(template1, template2, score, flag);
+    return matchCode(verifyTemplates(template1, template2, score, flag));
 }
 
 ORVANE_API int32_t ORVANE_CALL SaveFeature(const char* path, const uint8_t* featureTemplate) {

@@ -25,4 +25,7 @@ inline int32_t templateWriteCode(int32_t status) { return status == 0 ? ORVANE_O
 // loadTemplateFile: the file cannot be read or is damaged.
 inline int32_t templateReadCode(int32_t status) { return status == 0 ? ORVANE_OK : ORVANE_E_LOAD_TEMPLATE; }
 
+// verifyTemplates: a template is null or damaged.
+inline int32_t matchCode(int32_t status) { return status == 0 ? ORVANE_OK : ORVANE_E_BAD_TEMPLATE; }
+
 }  // namespace orvane

@@ -25,10 +25,6 @@
 
 #include "match/match_internal.h"
 #include "core/numeric.h"
-#if defined(ORVANE_MATCH_WIDE)
-#include <immintrin.h>
-#endif
-
 namespace orvane::match_internal {
 
 void prepareProbe(const MinutiaSet& probe, PreparedProbe& prepared) {
@@ -105,7 +101,7 @@ uint64_t gridCandidatesOf(const PreparedProbe& probe, uint64_t among, const Anch
                           const PreparedReference& ref) {
     uint64_t candidates = 0;
     while (among) {
-        const int32_t j = __builtin_ctzll(among);
+        const int32_t j = countTrailingZeros(among);
         among &= among - 1;
         const float u = probe.xf[j] - t.probeX;
         const float v = probe.yf[j] - t.probeY;
@@ -126,14 +122,14 @@ inline uint64_t gridCandidatesPortable(const PreparedProbe& probe, int32_t n, co
     return gridCandidatesOf(probe, n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1, t, ref);
 }
 
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
 // The same with the arithmetic eight minutiae at a time in AVX2: the same
 // single-precision operations in the same order (no fused multiply-add). The
 // grid words are then read one by one (a gather is slower on some
 // processors); minutiae off the grid read the zero word after it. Computes
 // the zeroed records up to the next multiple of eight; the caller drops their
 // bits.
-__attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe& probe, int32_t n,
+ORVANE_TARGET_AVX2 uint64_t gridCandidatesWide(const PreparedProbe& probe, int32_t n,
                                                             const AnchorTurn& t, const PreparedReference& ref) {
     const __m256 vc = _mm256_set1_ps(t.cosine), vs = _mm256_set1_ps(t.sine);
     const __m256 px = _mm256_set1_ps(t.probeX), py = _mm256_set1_ps(t.probeY);
@@ -183,7 +179,7 @@ __attribute__((target("avx2"))) uint64_t gridCandidatesWide(const PreparedProbe&
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-__attribute__((target("avx512f,bmi2"))) void coarseSweep(const PreparedProbe& probe, const PreparedReference& ref,
+ORVANE_TARGET_AVX512 void coarseSweep(const PreparedProbe& probe, const PreparedReference& ref,
                                                     int32_t r, uint64_t anchors, uint64_t* candidates) {
     const int32_t n = probe.count;
     const __m512i xLow = _mm512_loadu_si512(ref.coarseX), xHigh = _mm512_loadu_si512(ref.coarseX + 8);
@@ -197,7 +193,7 @@ __attribute__((target("avx512f,bmi2"))) void coarseSweep(const PreparedProbe& pr
     const __m512 oy = _mm512_set1_ps(static_cast<float>(ref.y[r] - ref.coarseOriginY) * ref.coarseScaleY);
     const TurnTable& turns = turnTable();  // directions are 0..359, so are the turns
     while (anchors) {
-        const int32_t p = __builtin_ctzll(anchors);
+        const int32_t p = countTrailingZeros(anchors);
         anchors &= anchors - 1;
         const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
         const double c = turns.cosine[rotation], s = turns.sine[rotation];
@@ -240,8 +236,8 @@ __attribute__((target("avx512f,bmi2"))) void coarseSweep(const PreparedProbe& pr
 #pragma GCC diagnostic pop
 #endif
 
-bool detectWide() { return __builtin_cpu_supports("avx2"); }
-bool detectCoarse() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi2"); }
+bool detectWide() { return cpuHasAvx2(); }
+bool detectCoarse() { return cpuHasAvx512(); }
 #endif
 
 // The fewest hits whose scoreBound beats target (kMaxMinutiae + 1: none).
@@ -271,7 +267,7 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
     if (nP == 0 || nR == 0) return false;
     if (!lookUpPathAvailable(path)) path = LookUpPath::portable;
     const bool wide = path != LookUpPath::portable;
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
     const bool coarse = path == LookUpPath::avx512;
 #endif
     int32_t floor = goal.floor;
@@ -315,20 +311,20 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
         uint64_t anchors = sameKindAsR;
         if (boundRow || quick) {
             for (uint64_t rest = anchors; rest; rest &= rest - 1) {
-                const int32_t p = __builtin_ctzll(rest);
+                const int32_t p = countTrailingZeros(rest);
                 if ((boundRow && boundRow[p] < needed) || (quick && !ringQuantitiesAgree(probe.ring[p], ref.ring[r]))) {
                     anchors &= ~(uint64_t{1} << p);
                 }
             }
         }
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
         if (coarse && anchors) coarseSweep(probe, ref, r, anchors, coarseCandidates);
 #endif
         while (anchors) {
-            const int32_t p = __builtin_ctzll(anchors);
+            const int32_t p = countTrailingZeros(anchors);
             anchors &= anchors - 1;
             if (boundRow && boundRow[p] < needed) continue;
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
             if (coarse && popCount(coarseCandidates[p] & probeBits) < needed) continue;
 #endif
             const int32_t rotation = turnAngle(probe.direction[p], ref.direction[r]);
@@ -336,7 +332,7 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
             const int32_t shiftY = ref.y[r] - static_cast<int32_t>(probe.yd[p]);
             const AnchorTurn turn = anchorTurn(probe, p, ref, r, rotation, shiftX, shiftY);
             uint64_t candidates = 0;
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
             if (coarse) {
                 candidates = gridCandidatesOf(probe, coarseCandidates[p] & probeBits, turn, ref);
             } else if (wide) {
@@ -351,7 +347,7 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
             uint64_t hits = 0;
             int32_t found = 0;
             while (left > 0 && found + left >= needed) {
-                const int32_t j = __builtin_ctzll(candidates);
+                const int32_t j = countTrailingZeros(candidates);
                 candidates &= candidates - 1;
                 --left;
                 int32_t x = 0, y = 0;
@@ -390,7 +386,7 @@ bool runSearch(const PreparedProbe& probe, const PreparedReference& ref, MatchRe
 }  // namespace
 
 bool lookUpPathAvailable(LookUpPath path) {
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
     static const bool avx2 = detectWide();
     static const bool avx512 = avx2 && detectCoarse();
     return path == LookUpPath::portable || (path == LookUpPath::avx2 && avx2) || (path == LookUpPath::avx512 && avx512);
@@ -414,7 +410,7 @@ uint64_t anchorCandidates(const PreparedProbe& probe, const PreparedReference& r
     const AnchorTurn turn = anchorTurn(probe, p, ref, r, rotation, ref.x[r] - static_cast<int32_t>(probe.xd[p]),
                                        ref.y[r] - static_cast<int32_t>(probe.yd[p]));
     const uint64_t probeBits = probe.count == 64 ? ~uint64_t{0} : (uint64_t{1} << probe.count) - 1;
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
     if (path == LookUpPath::avx512) {
         uint64_t coarse[kMaxMinutiae];
         coarseSweep(probe, ref, r, uint64_t{1} << p, coarse);

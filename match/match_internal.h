@@ -13,33 +13,20 @@
 #include <cstdint>
 
 #include "core/minutia.h"
+#include "core/parameters.h"
+#include "core/simd.h"
 #include "match/matcher.h"
 
-// x86 builds carry AVX2 forms of the hot loops, chosen at run time.
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define ORVANE_MATCH_WIDE 1
-#endif
+// x86 builds carry AVX2 and AVX-512 forms of the hot loops, chosen at run
+// time (ORVANE_AVX2_DISPATCH in core/simd.h).
 
 namespace orvane::match_internal {
 
 // ---- The scoring rule -------------------------------------------------------
 
-// A pair is made only when the direction difference, each axis offset and the
-// table distance are all below this.
-constexpr int32_t kPairLimit = 10;
+// Its constants (kPairLimit, kMaxContribution, kScoreScale, the quick
+// search's end, kReportedPairs, kFullPairs) are in core/parameters.h.
 constexpr int32_t kReach = kPairLimit - 1;  // largest offset or direction difference that pairs
-// A same-kind pair adds 20 - distance - direction error, a pair of different
-// kinds (10 - error) / 2 + (10 - distance) / 2: never more than this.
-constexpr int32_t kMaxContribution = 20;
-constexpr int32_t kScoreScale = 240;
-// The quick search ends at an alignment that becomes the best with at least
-// kQuickPairs pairs and a score above kQuickScore (also inside the pairing).
-constexpr int32_t kQuickPairs = 8;
-constexpr int32_t kQuickScore = 100;
-// VerifyMatch reports 0 unless the best alignment has this many pairs.
-constexpr int32_t kReportedPairs = 8;
-// The full search scales the score down for fewer pairs than this.
-constexpr int32_t kFullPairs = 15;
 
 // The score of n pairs whose contributions add up to sum, for sets of nR and
 // nA minutiae (divisor (nR + nA)^2).

@@ -96,11 +96,10 @@ __attribute__((noinline)) bool prepareTemplates(const uint8_t* template1, const 
 }  // namespace
 
 int32_t verifyTemplates(const uint8_t* template1, const uint8_t* template2, int32_t* score, int32_t flag) {
-    constexpr int32_t kBadTemplate = 10700;
-    if (!score) return kBadTemplate;
+    if (!score) return kTemplateRefused;
     PreparedReference reference;
     PreparedProbe probe;
-    if (!prepareTemplates(template1, template2, probe, reference)) return kBadTemplate;
+    if (!prepareTemplates(template1, template2, probe, reference)) return kTemplateRefused;
     const bool quick = (flag & 0xFF) != 0;
     *score = 0;
     *score = reportedSearch(probe, reference, quick, fastestLookUpPath());

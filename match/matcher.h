@@ -49,7 +49,12 @@ void searchBestAlignment(const MinutiaSet& probe, const MinutiaSet& reference, M
 // search, scales the score down for fewer than 15 pairs.
 void matchMinutiaSets(const MinutiaSet& probe, const MinutiaSet& reference, MatchResult& result, int32_t matchMode);
 
-// The VerifyMatch export over two templates: 0 (score written) or 10700.
+// verifyTemplates' status when a template is null or damaged (the score is
+// then untouched); 0 is success.
+constexpr int32_t kTemplateRefused = 1;
+
+// The VerifyMatch export over two templates: 0 (score written) or
+// kTemplateRefused.
 int32_t verifyTemplates(const uint8_t* template1, const uint8_t* template2, int32_t* score, int32_t flag);
 
 }  // namespace orvane

@@ -16,8 +16,6 @@ const int32_t kDistanceTable[kPairLimit][kPairLimit] = {
 
 namespace {
 
-inline int32_t lowestBit(uint64_t v) { return __builtin_ctzll(v); }
-
 inline int32_t absolute(int32_t v) { return v < 0 ? -v : v; }
 
 inline int32_t distanceOf(const PreparedReference& ref, const AlignedView& a, int32_t i, int32_t j) {
@@ -60,13 +58,13 @@ PairScore pairUp(const PreparedReference& ref, const AlignedView& a, const uint6
         // itself): it pairs with the first reference minutia of its kind that
         // passes the test, else, in the full search, with the first of
         // another kind.
-        const int32_t j = lowestBit(hits);
+        const int32_t j = countTrailingZeros(hits);
         int32_t contribution = -1;
         for (int32_t phase = 1; phase <= (quick ? 1 : 2) && contribution < 0; ++phase) {
             const uint64_t kindBits = phase == 1 ? a.sameKind[j] : ~a.sameKind[j];
             uint64_t m = nearMask[j] & kindBits;
             while (m) {
-                const int32_t i = lowestBit(m);
+                const int32_t i = countTrailingZeros(m);
                 m &= m - 1;
                 const int32_t dx = ref.x[i] - a.x[j];
                 const int32_t dy = ref.y[i] - a.y[j];
@@ -89,12 +87,12 @@ PairScore pairUp(const PreparedReference& ref, const AlignedView& a, const uint6
     uint64_t sameRows = 0;
     uint64_t otherRows = 0;
     while (hits) {
-        const int32_t j = lowestBit(hits);
+        const int32_t j = countTrailingZeros(hits);
         hits &= hits - 1;
         const uint64_t bitJ = uint64_t{1} << j;
         uint64_t m = nearMask[j];
         while (m) {
-            const int32_t i = lowestBit(m);
+            const int32_t i = countTrailingZeros(m);
             m &= m - 1;
             const int32_t dx = ref.x[i] - a.x[j];
             const int32_t dy = ref.y[i] - a.y[j];
@@ -119,14 +117,14 @@ PairScore pairUp(const PreparedReference& ref, const AlignedView& a, const uint6
     int32_t n = 0;
     int32_t sum = 0;
     while (sameRows) {
-        const int32_t i = lowestBit(sameRows);
+        const int32_t i = countTrailingZeros(sameRows);
         sameRows &= sameRows - 1;
         uint64_t free = sameRow[i] & ~usedAligned;
         if (!free) continue;
         usedReference |= uint64_t{1} << i;
         usedAligned |= free;
         while (free) {
-            const int32_t j = lowestBit(free);
+            const int32_t j = countTrailingZeros(free);
             free &= free - 1;
             ++n;
             sum += kMaxContribution - distanceOf(ref, a, i, j) - directionErrorOf(ref, a, i, j);
@@ -141,12 +139,12 @@ PairScore pairUp(const PreparedReference& ref, const AlignedView& a, const uint6
     if (!quick) {
         otherRows &= ~usedReference;
         while (otherRows) {
-            const int32_t i = lowestBit(otherRows);
+            const int32_t i = countTrailingZeros(otherRows);
             otherRows &= otherRows - 1;
             uint64_t free = otherRow[i] & ~usedAligned;
             usedAligned |= free;
             while (free) {
-                const int32_t j = lowestBit(free);
+                const int32_t j = countTrailingZeros(free);
                 free &= free - 1;
                 ++n;
                 sum += (kPairLimit - directionErrorOf(ref, a, i, j)) / 2 + (kPairLimit - distanceOf(ref, a, i, j)) / 2;

@@ -4,10 +4,6 @@
 #include <cstring>
 
 #include "match/match_internal.h"
-#if defined(ORVANE_MATCH_WIDE)
-#include <immintrin.h>
-#endif
-
 #include "core/numeric.h"
 
 namespace orvane::match_internal {
@@ -128,9 +124,9 @@ uint64_t nearPortable(const PreparedReference& ref, int32_t x, int32_t y, int32_
     return near;
 }
 
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
 // Sixteen reference minutiae per step in 16-bit lanes: the same three tests.
-__attribute__((target("avx2"))) uint64_t nearWide(const PreparedReference& ref, int32_t x, int32_t y,
+ORVANE_TARGET_AVX2 uint64_t nearWide(const PreparedReference& ref, int32_t x, int32_t y,
                                                   int32_t direction) {
     const __m256i vx = _mm256_set1_epi16(static_cast<int16_t>(clampAligned(x)));
     const __m256i vy = _mm256_set1_epi16(static_cast<int16_t>(clampAligned(y)));
@@ -211,7 +207,7 @@ void prepareReference(const CompactMinutia* reference, int32_t count, PreparedRe
 }
 
 uint64_t nearReference(const PreparedReference& ref, int32_t x, int32_t y, int32_t direction, bool wide) {
-#if defined(ORVANE_MATCH_WIDE)
+#if ORVANE_AVX2_DISPATCH
     if (wide) return nearWide(ref, x, y, direction);
 #else
     (void)wide;

@@ -28,7 +28,7 @@ public:
     Probe();
     // Prepares the template held in the first `available` bytes of
     // featureTemplate (bytes after its length field's end are ignored).
-    // Returns 0, or 10700 (ORVANE_E_BAD_TEMPLATE) when the template is null,
+    // Returns 0, or ORVANE_E_BAD_TEMPLATE when the template is null,
     // does not fit in `available` bytes or fails to unpack: the code
     // VerifyMatch gives for such a probe. `out` is left unchanged on error.
     static int32_t prepare(const uint8_t* featureTemplate, std::size_t available, Probe& out);
@@ -100,8 +100,8 @@ std::vector<Hit> search(const TemplateSet& set, const Probe& probe, const Search
 
 // The exact score of a prepared probe against one template that is not in a
 // set (the database extension's row-at-a-time case). Returns 0 with *score
-// written, or 10700 when the reference is null, does not fit in `available`
-// bytes or fails to unpack.
+// written, or ORVANE_E_BAD_TEMPLATE when the reference is null, does not
+// fit in `available` bytes or fails to unpack.
 int32_t matchTemplate(const Probe& probe, const uint8_t* reference, std::size_t available, MatchMode mode,
                       int32_t* score);
 

@@ -18,7 +18,6 @@
 #include "formats/feature_template.h"
 #include "image_input.h"
 #include "interface/extraction.h"
-#include "match/matcher.h"
 #include "plots.h"
 #include "print_window.h"
 #include "safe_write.h"
@@ -139,7 +138,7 @@ int runMatch(const Args& args) {
     const std::vector<uint8_t> b = templateOfFile(*ws, opt.positional()[1], cropOption(opt));
     const bool quick = opt.flag("--quick");
     int32_t score = 0;
-    const int32_t code = verifyTemplates(a.data(), b.data(), &score, quick ? 1 : 0);
+    const int32_t code = VerifyMatch(a.data(), b.data(), &score, quick ? 1 : 0);
     if (code != 0) throw CliError(resultCodeWithText(code));
     const char* mode = quick ? "quick" : "full";
     if (json()) {
