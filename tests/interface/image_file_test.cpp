@@ -12,33 +12,19 @@
 namespace orvane {
 namespace {
 
-std::vector<uint8_t> pattern(int32_t width, int32_t height, uint8_t seed) {
-    std::vector<uint8_t> image(size_t(width) * height);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 13 + seed);
-    return image;
-}
-
 std::string bitmapPath(int32_t width, int32_t height, uint8_t seed) {
     std::string path = test::tempDir() + "/w.bmp";
-    auto image = pattern(width, height, seed);
+    auto image = test::patternImage(width, height, seed);
     EXPECT_EQ(writeBitmap(image.data(), width, height, path.c_str()), 0);
     return path;
-}
-
-void expectHolds(const Workspace& ws, int32_t width, int32_t height, uint8_t seed) {
-    EXPECT_EQ(ws.width, width);
-    EXPECT_EQ(ws.height, height);
-    EXPECT_EQ(ws.pixelCount, width * height);
-    auto image = pattern(width, height, seed);
-    EXPECT_EQ(std::memcmp(ws.imagePlane, image.data(), image.size()), 0);
 }
 
 TEST(ImageFile, LoadsABitmapIntoTheWorkspace) {
     auto ws = test::makeWorkspace();
     ASSERT_EQ(loadWorkspaceImage(*ws, bitmapPath(37, 11, 4).c_str()), 0);
-    expectHolds(*ws, 37, 11, 4);
+    test::expectHoldsPattern(*ws, 37, 11, 4);
     ASSERT_EQ(loadWorkspaceImage(*ws, bitmapPath(640, 480, 5).c_str()), 0);
-    expectHolds(*ws, 640, 480, 5);
+    test::expectHoldsPattern(*ws, 640, 480, 5);
 }
 
 TEST(ImageFile, RefusalsKeepThePreviousImage) {
@@ -55,7 +41,7 @@ TEST(ImageFile, RefusalsKeepThePreviousImage) {
     refused.push_back(cut);
     for (const std::string& path : refused) {
         EXPECT_EQ(loadWorkspaceImage(*ws, path.c_str()), 1) << path;
-        expectHolds(*ws, 12, 9, 6);
+        test::expectHoldsPattern(*ws, 12, 9, 6);
     }
     EXPECT_EQ(loadWorkspaceImage(*ws, nullptr), 1);
 }

@@ -1,8 +1,11 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,6 +69,20 @@ std::vector<uint8_t> readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> patternImage(int32_t width, int32_t height, uint8_t seed) {
+    std::vector<uint8_t> image(size_t(width) * height);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 13 + seed);
+    return image;
+}
+
+void expectHoldsPattern(const Workspace& ws, int32_t width, int32_t height, uint8_t seed) {
+    EXPECT_EQ(ws.width, width);
+    EXPECT_EQ(ws.height, height);
+    EXPECT_EQ(ws.pixelCount, width * height);
+    const std::vector<uint8_t> image = patternImage(width, height, seed);
+    EXPECT_EQ(std::memcmp(ws.imagePlane, image.data(), image.size()), 0);
 }
 
 }  // namespace orvane::test

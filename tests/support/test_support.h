@@ -26,4 +26,10 @@ std::string tempDir();
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// A width x height image whose bytes differ with seed.
+std::vector<uint8_t> patternImage(int32_t width, int32_t height, uint8_t seed);
+
+// Expects ws to hold exactly patternImage(width, height, seed) at that size.
+void expectHoldsPattern(const Workspace& ws, int32_t width, int32_t height, uint8_t seed);
+
 }  // namespace orvane::test
