@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/simd.h"
+
 namespace orvane::search {
 
 using namespace match_internal;
@@ -35,6 +37,20 @@ constexpr int32_t kCellShift = 7;  // grid cell side: 128 fixed-point steps, 8 u
 constexpr int32_t kTurnBinWidth = 10;  // degrees per relative-direction bin
 constexpr int32_t kTurnBins = 360 / kTurnBinWidth;
 static_assert(360 % kTurnBinWidth == 0, "bins tile the turn");
+static_assert(kTurnBinWidth == 10, "turnBin divides by 10");
+// turn / 10 for turns 0..359 (exact below 1029).
+inline uint32_t turnBin(int32_t turn) { return (static_cast<uint32_t>(turn) * 205u) >> 11; }
+
+// Candidates gathered before they are tested, and room for one more wide
+// store past them.
+constexpr int32_t kCandidateBuffer = 1024;
+constexpr int32_t kCandidateSlack = 16;
+
+// An offset in fixed point (each axis fits 16 bits: see localOffset) as x in
+// the low half, y in the high half.
+inline uint32_t packOffset(int32_t x, int32_t y) {
+    return (static_cast<uint32_t>(x) & 0xFFFFu) | static_cast<uint32_t>(y) << 16;
+}
 
 // The offset of (x, y) from an anchor at (ax, ay) in the anchor's own frame
 // (turned by minus its direction, cosine c, sine s), in fixed point. Offsets
@@ -99,111 +115,293 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
     };
     // Each anchor's own p is counted from the start (see anchorBounds): it is
     // not listed.
-    starts_.assign(keys + 1, 0);
+    starts_.assign(keys + 2, 0);
     for (int32_t p = 0; p < n; ++p) {
         for (int32_t j = 0; j < n; ++j) {
             if (j != p) forEachKey(local[static_cast<std::size_t>(p * n + j)], [&](std::size_t key) { ++starts_[key + 1]; });
         }
     }
     for (std::size_t k = 0; k < keys; ++k) starts_[k + 1] += starts_[k];
-    zones_.assign(starts_[keys], Zone{});
+    starts_[keys + 1] = starts_[keys];  // key `keys` is empty
+    zoneOffset_.assign(starts_[keys], 0);
+    zoneLabel_.assign(starts_[keys], 0);
     std::vector<uint32_t> fill(starts_.begin(), starts_.end() - 1);
     for (int32_t p = 0; p < n; ++p) {
         for (int32_t j = 0; j < n; ++j) {
             if (j == p) continue;
             const Local& l = local[static_cast<std::size_t>(p * n + j)];
-            const Zone zone{static_cast<int16_t>(l.x), static_cast<int16_t>(l.y), static_cast<uint8_t>(p),
-                            static_cast<uint8_t>(j), static_cast<int16_t>(l.turn)};
-            forEachKey(l, [&](std::size_t key) { zones_[fill[key]++] = zone; });
+            const uint32_t offset = packOffset(l.x, l.y);
+            const uint32_t label = static_cast<uint32_t>(p) | static_cast<uint32_t>(j) << 8 |
+                                   static_cast<uint32_t>(l.turn) << 16;
+            forEachKey(l, [&](std::size_t key) {
+                zoneOffset_[fill[key]] = offset;
+                zoneLabel_[fill[key]++] = label;
+            });
         }
     }
 }
 
-int32_t AnchorBounds::anchorBounds(const CompactMinutia* ref, int32_t count, uint8_t* rows) const {
-    const int32_t nP = probeCount_;
-    const int32_t nR = clampCount(count);
-    if (nP == 0 || nR == 0) return 0;
-    double x[kMaxMinutiae], y[kMaxMinutiae];
-    int32_t limit[kMaxMinutiae];  // squared tolerance of i's pairs: it depends on where i lies
-    for (int32_t i = 0; i < nR; ++i) {
-        x[i] = ref[i].x;
-        y[i] = ref[i].y;
-        limit[i] = ref[i].x >= kInnerFrom && ref[i].y >= kInnerFrom ? kInnerLimit : kEdgeLimit;
+namespace {
+
+}  // namespace
+
+// One reference set as the look-ups read it, padded to kPaddedMinutiae.
+struct BoundsEntry {
+    int32_t count;
+    double x[kPaddedMinutiae], y[kPaddedMinutiae];
+    int32_t direction[kPaddedMinutiae];
+    int32_t limit[kPaddedMinutiae];  // squared tolerance of i's pairs: it depends on where i lies
+    int32_t kind[kPaddedMinutiae];
+};
+
+// A candidate (zone, reference minutia i) as the test reads it: the zone,
+// i's offset (packOffset) and i's turn with its squared tolerance above.
+struct BoundsCandidates {
+    uint32_t zone[kCandidateBuffer + kCandidateSlack];
+    uint32_t offset[kCandidateBuffer + kCandidateSlack];
+    uint32_t turnLimit[kCandidateBuffer + kCandidateSlack];
+    uint16_t passed[kCandidateBuffer + kCandidateSlack];  // labels' low half: anchor p, minutia j
+    int32_t count = 0;
+};
+
+namespace {
+
+using Entry = BoundsEntry;
+using Candidates = BoundsCandidates;
+
+void fillEntry(const CompactMinutia* ref, int32_t count, Entry& e) {
+    e.count = count;
+    for (int32_t i = 0; i < kPaddedMinutiae; ++i) {
+        const bool real = i < count;
+        e.x[i] = real ? ref[i].x : 0.0;
+        e.y[i] = real ? ref[i].y : 0.0;
+        e.direction[i] = real ? ref[i].direction : 0;
+        e.limit[i] = real && ref[i].x >= kInnerFrom && ref[i].y >= kInnerFrom ? kInnerLimit : kEdgeLimit;
+        e.kind[i] = real ? ref[i].kind : 0;
     }
+}
+
+inline uint32_t turnLimit(int32_t turn, int32_t limit) {
+    return static_cast<uint32_t>(turn) | static_cast<uint32_t>(limit) << 16;
+}
+
+// Whether a candidate passes: relative directions at most kReach apart
+// (around the circle) and offsets closer than the tolerance.
+inline bool passes(uint32_t zoneOffset, uint32_t zoneLabel, uint32_t offset, uint32_t turnAndLimit) {
+    int32_t d = static_cast<int32_t>(turnAndLimit & 0xFFFF) - static_cast<int32_t>(zoneLabel >> 16) + 360 + kReach;
+    d -= d >= 360 ? 360 : 0;  // 10..728 before
+    d -= d >= 360 ? 360 : 0;
+    const int32_t dx = static_cast<int16_t>(offset & 0xFFFF) - static_cast<int16_t>(zoneOffset & 0xFFFF);
+    const int32_t dy = static_cast<int16_t>(offset >> 16) - static_cast<int16_t>(zoneOffset >> 16);
+    return (d <= 2 * kReach) & (dx * dx + dy * dy < static_cast<int32_t>(turnAndLimit >> 16));
+}
+
+// Sets bit j of taken[p] for each passed label.
+inline void takePassed(const Candidates& c, int32_t passed, uint64_t* taken) {
+    for (int32_t k = 0; k < passed; ++k) taken[c.passed[k] & 0xFF] |= uint64_t{1} << (c.passed[k] >> 8);
+}
+
+// Row r from the j taken under each anchor (r, p), and the largest value over
+// the anchors of r's kind. Every anchor's own p is counted (it may pair with
+// r); r itself is looked up too, as other probe minutiae near p may pair with
+// it.
+inline int32_t finishRow(const uint64_t* taken, int32_t nP, const int32_t* probeKind, int32_t rKind, uint8_t* row) {
+    int32_t most = 0;
+    for (int32_t p = 0; p < nP; ++p) {
+        row[p] = static_cast<uint8_t>(1 + populationCount(taken[p]));
+        if (probeKind[p] == rKind) most = std::max<int32_t>(most, row[p]);
+    }
+    return most;
+}
+
+}  // namespace
+
+int32_t AnchorBounds::anchorBounds(const CompactMinutia* ref, int32_t count, uint8_t* rows, bool wide) const {
+    const int32_t nR = clampCount(count);
+    if (probeCount_ == 0 || nR == 0) return 0;
+    Entry entry;
+    fillEntry(ref, nR, entry);
+    Candidates candidates;
+#if ORVANE_AVX2_DISPATCH
+    if (wide && wideAvailable()) return boundsWide(entry, candidates, rows);
+#else
+    (void)wide;
+#endif
+    return boundsPortable(entry, candidates, rows);
+}
+
+// The candidates of each anchor r: every zone listed under the key of each
+// (r, i), tested after all are gathered, so that no loop runs over a single
+// key's few zones (their number is unpredictable).
+int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, uint8_t* rows) const {
+    const int32_t nR = e.count;
     const uint32_t width = static_cast<uint32_t>(width_), height = static_cast<uint32_t>(height_);
+    const uint32_t emptyKey = static_cast<uint32_t>(starts_.size() - 2);
     const uint32_t* starts = starts_.data();
-    const Zone* zones = zones_.data();
-    // The look-ups miss the cache: their keys, then their zone ranges, are
-    // all found first, with prefetches, so that the misses overlap.
-    constexpr uint32_t kNoKey = UINT32_MAX;
-    uint32_t keys[kMaxMinutiae * kMaxMinutiae];
-    int32_t offsets[kMaxMinutiae * kMaxMinutiae][2];
+    const uint32_t* zoneOffset = zoneOffset_.data();
+    const uint32_t* zoneLabel = zoneLabel_.data();
+    int32_t most = 0;
     for (int32_t r = 0; r < nR; ++r) {
-        double c = 0.0, s = 0.0;
-        rotationCosSin(ref[r].direction, c, s);
+        uint64_t taken[kMaxMinutiae] = {};
+        auto testCandidates = [&] {
+            int32_t passed = 0;
+            for (int32_t k = 0; k < c.count; ++k) {
+                c.passed[passed] = static_cast<uint16_t>(zoneLabel[c.zone[k]]);
+                passed += passes(zoneOffset[c.zone[k]], zoneLabel[c.zone[k]], c.offset[k], c.turnLimit[k]);
+            }
+            takePassed(c, passed, taken);
+            c.count = 0;
+        };
+        double cr = 0.0, sr = 0.0;
+        rotationCosSin(e.direction[r], cr, sr);
         for (int32_t i = 0; i < nR; ++i) {
-            const int32_t at = r * nR + i;
             int32_t lx = 0, ly = 0;
-            localOffset(x[r], y[r], c, s, x[i], y[i], lx, ly);
-            offsets[at][0] = lx;
-            offsets[at][1] = ly;
+            localOffset(e.x[r], e.y[r], cr, sr, e.x[i], e.y[i], lx, ly);
+            const int32_t d = e.direction[i] - e.direction[r];
+            const int32_t turn = d < 0 ? d + 360 : d;
             // Cells outside the grid (negative differences wrap to large
             // values) hold no probe offset.
             const uint32_t cx = static_cast<uint32_t>(lx - originX_) >> kCellShift;
             const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
-            if (cx >= width || cy >= height) {
-                keys[at] = kNoKey;
-                continue;
-            }
-            const int32_t turn = normalDirection(ref[i].direction - ref[r].direction);
-            keys[at] = (cy * width + cx) * kTurnBins + static_cast<uint32_t>(turn / kTurnBinWidth);
-            __builtin_prefetch(starts + keys[at]);
-        }
-    }
-    uint32_t ranges[kMaxMinutiae * kMaxMinutiae][2];
-    for (int32_t at = 0; at < nR * nR; ++at) {
-        if (keys[at] == kNoKey) {
-            ranges[at][0] = ranges[at][1] = 0;
-            continue;
-        }
-        ranges[at][0] = starts[keys[at]];
-        ranges[at][1] = starts[keys[at] + 1];
-        __builtin_prefetch(zones + ranges[at][0]);
-    }
-    int32_t most = 0;
-    for (int32_t r = 0; r < nR; ++r) {
-        // Every anchor's own p is counted (it may pair with r); r itself is
-        // looked up too, as other probe minutiae near p may pair with it.
-        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
-        std::memset(row, 1, static_cast<std::size_t>(nP));
-        uint64_t taken[kMaxMinutiae] = {};
-        for (int32_t i = 0; i < nR; ++i) {
-            const int32_t at = r * nR + i;
-            const int32_t turn = normalDirection(ref[i].direction - ref[r].direction);
-            const int32_t lx = offsets[at][0], ly = offsets[at][1];
-            const int32_t lim = limit[i];
-            // About half the zones listed pass: the tests are made without
-            // branches, and a pass sets j's bit (counting it once).
-            for (uint32_t z = ranges[at][0], end = ranges[at][1]; z < end; ++z) {
-                const Zone& zone = zones[z];
-                int32_t d = turn - zone.turn + 360 + kReach;  // 10..728
-                d -= d >= 360 ? 360 : 0;
-                d -= d >= 360 ? 360 : 0;
-                const int32_t dx = lx - zone.x;
-                const int32_t dy = ly - zone.y;
-                const uint64_t pass = static_cast<uint64_t>((d <= 2 * kReach) & (dx * dx + dy * dy < lim));
-                const uint64_t t = taken[zone.anchor];
-                const uint64_t added = (uint64_t{1} << zone.minutia) & ~t & (uint64_t{0} - pass);
-                taken[zone.anchor] = t | added;
-                row[zone.anchor] = static_cast<uint8_t>(row[zone.anchor] + (added != 0));
+            const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
+            const uint32_t first = starts[key], listed = starts[key + 1] - first;
+            const uint32_t offset = packOffset(lx, ly), tl = turnLimit(turn, e.limit[i]);
+            for (uint32_t k = 0; k < listed; ++k) {
+                if (c.count == kCandidateBuffer) testCandidates();
+                c.zone[c.count] = first + k;
+                c.offset[c.count] = offset;
+                c.turnLimit[c.count++] = tl;
             }
         }
-        const int32_t rKind = ref[r].kind;
-        for (int32_t p = 0; p < nP; ++p) {
-            if (kind_[p] == rKind) most = std::max<int32_t>(most, row[p]);
-        }
+        testCandidates();
+        most = std::max(most, finishRow(taken, probeCount_, kind_, e.kind[r], rows + static_cast<std::size_t>(r) * kAnchorBoundRow));
     }
     return most;
 }
+
+#if ORVANE_AVX2_DISPATCH
+
+#define ORVANE_TARGET_WIDE_BOUNDS __attribute__((target("avx512f,avx512bw")))
+
+// GCC's AVX-512 conversions start from an undefined register, which its own
+// -Wmaybe-uninitialized reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+bool AnchorBounds::wideAvailable() {
+    static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return available;
+}
+
+namespace {
+
+// Tests the gathered candidates sixteen at a time and takes the passed.
+ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zoneOffset, const int* zoneLabel,
+                                        uint64_t* taken) {
+        int32_t passed = 0;
+        for (int32_t k = 0; k < c.count; k += 16) {
+            const __mmask16 live = static_cast<__mmask16>(c.count - k >= 16 ? 0xFFFF : (1u << (c.count - k)) - 1);
+            const __m512i zone = _mm512_maskz_loadu_epi32(live, c.zone + k);
+            const __m512i zOffset = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zoneOffset, 4);
+            const __m512i zLabel = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zoneLabel, 4);
+            const __m512i offset = _mm512_maskz_loadu_epi32(live, c.offset + k);
+            const __m512i tl = _mm512_maskz_loadu_epi32(live, c.turnLimit + k);
+            // Directions: d in 10..728 taken below 360 twice (unsigned
+            // minimum of d and d - 360).
+            __m512i d = _mm512_add_epi32(_mm512_sub_epi32(_mm512_and_si512(tl, _mm512_set1_epi32(0xFFFF)),
+                                                          _mm512_srli_epi32(zLabel, 16)),
+                                         _mm512_set1_epi32(360 + kReach));
+            d = _mm512_min_epu32(d, _mm512_sub_epi32(d, _mm512_set1_epi32(360)));
+            d = _mm512_min_epu32(d, _mm512_sub_epi32(d, _mm512_set1_epi32(360)));
+            const __m512i delta = _mm512_sub_epi16(offset, zOffset);
+            const __m512i distance = _mm512_madd_epi16(delta, delta);
+            const __mmask16 pass = _mm512_mask_cmple_epu32_mask(live, d, _mm512_set1_epi32(2 * kReach)) &
+                                   _mm512_cmplt_epi32_mask(distance, _mm512_srli_epi32(tl, 16));
+            const __m256i labels = _mm512_cvtepi32_epi16(_mm512_maskz_compress_epi32(pass, zLabel));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.passed + passed), labels);
+            passed += populationCount(pass);
+        }
+        takePassed(c, passed, taken);
+        c.count = 0;
+}
+
+}  // namespace
+
+// The same, sixteen look-ups (r, i) at a time: offsets in double precision
+// with the same operations in the same order, so the same fixed-point
+// values; each look-up's zones are appended round by round (zone k of every
+// look-up that has one); the candidates are tested sixteen at a time.
+ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e, BoundsCandidates& c,
+                                                                            uint8_t* rows) const {
+    const int32_t nR = e.count;
+    const uint32_t* starts = starts_.data();
+    const int* zoneOffset = reinterpret_cast<const int*>(zoneOffset_.data());
+    const int* zoneLabel = reinterpret_cast<const int*>(zoneLabel_.data());
+    const __m512i width = _mm512_set1_epi32(width_), height = _mm512_set1_epi32(height_);
+    const __m512i originX = _mm512_set1_epi32(originX_), originY = _mm512_set1_epi32(originY_);
+    const __m512i bins = _mm512_set1_epi32(kTurnBins);
+    const __m512d scale = _mm512_set1_pd(kFixedScale);
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    int32_t most = 0;
+    for (int32_t r = 0; r < nR; ++r) {
+        uint64_t taken[kMaxMinutiae] = {};
+        auto testCandidates = [&] { testWide(c, zoneOffset, zoneLabel, taken); };
+        double cr = 0.0, sr = 0.0;
+        rotationCosSin(e.direction[r], cr, sr);
+        const __m512d c8 = _mm512_set1_pd(cr), s8 = _mm512_set1_pd(sr);
+        const __m512d ax = _mm512_set1_pd(e.x[r]), ay = _mm512_set1_pd(e.y[r]);
+        const __m512i rDirection = _mm512_set1_epi32(e.direction[r]);
+        for (int32_t i0 = 0; i0 < nR; i0 += 16) {
+            const __mmask16 real = _mm512_cmplt_epi32_mask(_mm512_add_epi32(lanes, _mm512_set1_epi32(i0)),
+                                                           _mm512_set1_epi32(nR));
+            __m256i halfX[2], halfY[2];
+            for (int h = 0; h < 2; ++h) {
+                const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(e.x + i0 + 8 * h), ax);
+                const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(e.y + i0 + 8 * h), ay);
+                halfX[h] = _mm512_cvttpd_epi32(
+                    _mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(dx, c8), _mm512_mul_pd(dy, s8)), scale));
+                halfY[h] = _mm512_cvttpd_epi32(
+                    _mm512_mul_pd(_mm512_sub_pd(_mm512_mul_pd(dy, c8), _mm512_mul_pd(dx, s8)), scale));
+            }
+            const __m512i lx = _mm512_inserti64x4(_mm512_castsi256_si512(halfX[0]), halfX[1], 1);
+            const __m512i ly = _mm512_inserti64x4(_mm512_castsi256_si512(halfY[0]), halfY[1], 1);
+            __m512i turn = _mm512_sub_epi32(_mm512_loadu_si512(e.direction + i0), rDirection);
+            turn = _mm512_mask_add_epi32(turn, _mm512_cmplt_epi32_mask(turn, _mm512_setzero_si512()), turn,
+                                         _mm512_set1_epi32(360));
+            const __m512i cx = _mm512_srli_epi32(_mm512_sub_epi32(lx, originX), kCellShift);
+            const __m512i cy = _mm512_srli_epi32(_mm512_sub_epi32(ly, originY), kCellShift);
+            const __mmask16 inside = real & _mm512_cmplt_epu32_mask(cx, width) & _mm512_cmplt_epu32_mask(cy, height);
+            const __m512i bin = _mm512_srli_epi32(_mm512_mullo_epi32(turn, _mm512_set1_epi32(205)), 11);
+            const __m512i key = _mm512_add_epi32(
+                _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(cy, width), cx), bins), bin);
+            const int* startsAt = reinterpret_cast<const int*>(starts);
+            __m512i first = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt, 4);
+            const __m512i end = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt + 1, 4);
+            const __m512i offset = _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
+                                                   _mm512_slli_epi32(ly, 16));
+            const __m512i tl = _mm512_or_si512(turn, _mm512_slli_epi32(_mm512_loadu_si512(e.limit + i0), 16));
+            // Round k appends zone k of every look-up that has one.
+            for (__mmask16 open = _mm512_cmplt_epu32_mask(first, end); open;
+                 first = _mm512_add_epi32(first, _mm512_set1_epi32(1)), open &= _mm512_cmplt_epu32_mask(first, end)) {
+                if (c.count > kCandidateBuffer - 16) testCandidates();
+                _mm512_storeu_si512(c.zone + c.count, _mm512_maskz_compress_epi32(open, first));
+                _mm512_storeu_si512(c.offset + c.count, _mm512_maskz_compress_epi32(open, offset));
+                _mm512_storeu_si512(c.turnLimit + c.count, _mm512_maskz_compress_epi32(open, tl));
+                c.count += populationCount(open);
+            }
+        }
+        testCandidates();
+        most = std::max(most, finishRow(taken, probeCount_, kind_, e.kind[r], rows + static_cast<std::size_t>(r) * kAnchorBoundRow));
+    }
+    return most;
+}
+
+#pragma GCC diagnostic pop
+
+#else
+
+bool AnchorBounds::wideAvailable() { return false; }
+
+#endif
 
 }  // namespace orvane::search

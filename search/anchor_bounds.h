@@ -39,6 +39,9 @@
 
 namespace orvane::search {
 
+struct BoundsEntry;
+struct BoundsCandidates;
+
 class AnchorBounds {
 public:
     // Builds the zone lists of every probe anchor.
@@ -48,25 +51,30 @@ public:
     // number of distinct probe minutiae that may pair under it), for the first
     // `count` records of a reference (count 0..60). Returns the largest value
     // over the anchors of the same kind (0 when there are none).
-    int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows) const;
+    // wide: the AVX-512 form where the processor has it (the same values),
+    // else the portable form.
+    int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows,
+                         bool wide = true) const;
+    static bool wideAvailable();
 
     std::size_t memoryBytes() const {
-        return starts_.capacity() * sizeof(uint32_t) + zones_.capacity() * sizeof(Zone);
+        return starts_.capacity() * sizeof(uint32_t) + (zoneOffset_.capacity() + zoneLabel_.capacity()) * sizeof(uint32_t);
     }
 
 private:
-    struct Zone {
-        int16_t x, y;      // Lp(j) in fixed point
-        uint8_t anchor;    // p
-        uint8_t minutia;   // j
-        int16_t turn;      // dir(j) - dir(p), 0..359
-    };
+    int32_t boundsPortable(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
+    int32_t boundsWide(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
+
     int32_t probeCount_ = 0;
     int32_t kind_[kMaxMinutiae] = {};
     int32_t originX_ = 0, originY_ = 0;  // low corner of the grid, fixed point
     int32_t width_ = 0, height_ = 0;    // cells per axis
-    std::vector<uint32_t> starts_;      // per grid key, first zone; one more at the end
-    std::vector<Zone> zones_;
+    std::vector<uint32_t> starts_;      // per grid key, first zone; then the end, and an empty key
+    // The zones listed under the keys, in key order: Lp(j) in fixed point (x
+    // in the low half, y in the high half), and p | j << 8 | turn << 16 with
+    // turn = dir(j) - dir(p), 0..359.
+    std::vector<uint32_t> zoneOffset_;
+    std::vector<uint32_t> zoneLabel_;
 };
 
 }  // namespace orvane::search

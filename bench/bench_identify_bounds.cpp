@@ -1,0 +1,94 @@
+// The search's first stage alone: the anchor pair bounds of a non-mated probe
+// (the first impression of the last real finger, else a synthetic print)
+// against 20 000 synthetic gallery entries, the stage that settles almost
+// every entry of an identification. "distinct" walks the entries as a search
+// does; "repeated" bounds one entry again and again (all look-ups cached),
+// which shows what the memory traffic costs. items_per_second is entries.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/feature_template.h"
+#include "interface/extraction.h"
+#include "match/match_internal.h"
+#include "search/anchor_bounds.h"
+#include "support/real_print_files.h"
+#include "support/synthetic_gallery.h"
+#include "workspace/workspace.h"
+
+namespace {
+
+using namespace orvane;
+using namespace orvane::match_internal;
+
+struct Fixture {
+    PreparedProbe probe;
+    search::AnchorBounds bounds;
+    std::vector<std::vector<CompactMinutia>> entries;
+};
+
+MinutiaSet unpacked(const std::vector<uint8_t>& featureTemplate) {
+    MinutiaSet set;
+    unpackTemplate(featureTemplate.data(), &set);
+    return set;
+}
+
+std::vector<uint8_t> nonMatedProbe() {
+    const char* env = std::getenv("ORVANE_DATA_DIR");
+    const auto files = test::realPrintFiles(env ? env : ORVANE_DATA_DIR);
+    if (files.empty()) return synthetic::syntheticGallery(1, 4711).front().featureTemplate;
+    auto fingerOf = [](const std::filesystem::path& f) {
+        const std::string stem = f.stem().string();
+        return f.parent_path().string() + "/" + stem.substr(0, stem.find('_'));
+    };
+    const std::string last = fingerOf(files.back());
+    for (const auto& f : files) {
+        if (fingerOf(f) != last) continue;
+        std::unique_ptr<Workspace> ws(new Workspace());
+        std::vector<uint8_t> t(kMaxTemplateBytes);
+        int32_t length = 0;
+        if (extractTemplateFromFile(*ws, f.string().c_str(), t.data(), &length, nullptr) != 0) break;
+        t.resize(static_cast<size_t>(length));
+        return t;
+    }
+    return synthetic::syntheticGallery(1, 4711).front().featureTemplate;
+}
+
+const Fixture& fixture() {
+    static const std::unique_ptr<Fixture> f = [] {
+        auto out = std::make_unique<Fixture>();
+        prepareProbe(unpacked(nonMatedProbe()), out->probe);
+        out->bounds.prepare(out->probe);
+        for (const auto& e : synthetic::syntheticGallery(20000, 90210)) {
+            const MinutiaSet set = unpacked(e.featureTemplate);
+            std::vector<CompactMinutia> records;
+            for (int32_t i = 0; i < set.count; ++i) records.push_back(compactMinutia(set.minutiae[i]));
+            out->entries.push_back(std::move(records));
+        }
+        return out;
+    }();
+    return *f;
+}
+
+void BM_AnchorBounds(benchmark::State& state) {
+    const Fixture& f = fixture();
+    const bool repeated = state.range(0) != 0;
+    std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
+    size_t at = 0, reaching = 0;
+    for (auto _ : state) {
+        const auto& e = f.entries[repeated ? 7 : at];
+        const int32_t most = f.bounds.anchorBounds(e.data(), static_cast<int32_t>(e.size()), rows.data());
+        reaching += most >= kReportedPairs;
+        benchmark::DoNotOptimize(most);
+        if (++at == f.entries.size()) at = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["reachShare"] = static_cast<double>(reaching) / static_cast<double>(state.iterations());
+    state.counters["tableBytes"] = static_cast<double>(f.bounds.memoryBytes());
+    state.SetLabel(repeated ? "repeated" : "distinct");
+}
+BENCHMARK(BM_AnchorBounds)->Arg(0)->Arg(1);
+
+}  // namespace
