@@ -117,5 +117,57 @@ TEST(AnchorBounds, HoldAtTheRimOfThePairingDistance) {
     }
 }
 
+// The AVX-512 form of the exact bounds gives the portable form's rows and
+// largest bound: on realistic pairs, on sets whose look-ups list hundreds of
+// zones each (one spot, one direction: more candidates than the buffer
+// holds), at the frame's corner, and with 0, 1 and 60 minutiae.
+TEST(AnchorBounds, WideFormEqualsPortable) {
+    if (!search::AnchorBounds::wideAvailable()) GTEST_SKIP() << "no AVX-512 on this processor";
+    std::mt19937 rng(4096);
+    using synthetic::uniform;
+    auto clump = [&](int32_t count, int32_t direction) {
+        MinutiaSet s = synthetic::randomSet(rng, count, 300, 300, 4, 4);
+        for (int32_t i = 0; i < count; ++i) s.minutiae[i].direction = direction + (i % 3);
+        return s;
+    };
+    for (int trial = 0; trial < 40; ++trial) {
+        MinutiaSet probe, reference;
+        switch (trial % 5) {
+            case 0: {
+                const synthetic::Finger f = synthetic::makeFinger(rng, uniform(rng, 20, 60));
+                probe = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+                reference = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+                break;
+            }
+            case 1:
+                probe = clump(60, 90);
+                reference = trial % 2 ? clump(60, 200) : clump(uniform(rng, 1, 60), 91);
+                break;
+            case 2:
+                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                break;
+            case 3:
+                probe = synthetic::randomSet(rng, 60, 0, 0, 1024, 1024);
+                reference = synthetic::randomSet(rng, trial % 2 ? 60 : uniform(rng, 0, 1), 0, 0, 1024, 1024);
+                break;
+            default:
+                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+        }
+        PreparedProbe prepared;
+        prepareProbe(probe, prepared);
+        search::AnchorBounds bounds;
+        bounds.prepare(prepared);
+        CompactMinutia records[kMaxMinutiae];
+        for (int32_t i = 0; i < reference.count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
+        std::vector<uint8_t> wide(kMaxMinutiae * kAnchorBoundRow, 0xAB), portable(wide);
+        const int32_t wideMost = bounds.anchorBounds(records, reference.count, wide.data(), true);
+        const int32_t portableMost = bounds.anchorBounds(records, reference.count, portable.data(), false);
+        ASSERT_EQ(wideMost, portableMost) << "trial " << trial;
+        ASSERT_EQ(wide, portable) << "trial " << trial;
+    }
+}
+
 }  // namespace
 }  // namespace orvane
