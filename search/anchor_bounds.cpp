@@ -123,8 +123,7 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
     }
     for (std::size_t k = 0; k < keys; ++k) starts_[k + 1] += starts_[k];
     starts_[keys + 1] = starts_[keys];  // key `keys` is empty
-    zoneOffset_.assign(starts_[keys], 0);
-    zoneLabel_.assign(starts_[keys], 0);
+    zones_.assign(2 * static_cast<std::size_t>(starts_[keys]), 0);
     std::vector<uint32_t> fill(starts_.begin(), starts_.end() - 1);
     for (int32_t p = 0; p < n; ++p) {
         for (int32_t j = 0; j < n; ++j) {
@@ -134,8 +133,8 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
             const uint32_t label = static_cast<uint32_t>(p) | static_cast<uint32_t>(j) << 8 |
                                    static_cast<uint32_t>(l.turn) << 16;
             forEachKey(l, [&](std::size_t key) {
-                zoneOffset_[fill[key]] = offset;
-                zoneLabel_[fill[key]++] = label;
+                zones_[2 * fill[key]] = offset;
+                zones_[2 * fill[key]++ + 1] = label;
             });
         }
     }
@@ -162,6 +161,12 @@ struct BoundsCandidates {
     uint32_t turnLimit[kCandidateBuffer + kCandidateSlack];
     uint16_t passed[kCandidateBuffer + kCandidateSlack];  // labels' low half: anchor p, minutia j
     int32_t count = 0;
+    // The wide form's look-ups (r, i) at r * kPaddedMinutiae + i: zone range,
+    // offset and turnLimit.
+    uint32_t lookFirst[kMaxMinutiae * kPaddedMinutiae];
+    uint32_t lookEnd[kMaxMinutiae * kPaddedMinutiae];
+    uint32_t lookOffset[kMaxMinutiae * kPaddedMinutiae];
+    uint32_t lookTurnLimit[kMaxMinutiae * kPaddedMinutiae];
 };
 
 namespace {
@@ -196,22 +201,18 @@ inline bool passes(uint32_t zoneOffset, uint32_t zoneLabel, uint32_t offset, uin
     return (d <= 2 * kReach) & (dx * dx + dy * dy < static_cast<int32_t>(turnAndLimit >> 16));
 }
 
-// Sets bit j of taken[p] for each passed label.
-inline void takePassed(const Candidates& c, int32_t passed, uint64_t* taken) {
-    for (int32_t k = 0; k < passed; ++k) taken[c.passed[k] & 0xFF] |= uint64_t{1} << (c.passed[k] >> 8);
-}
-
-// Row r from the j taken under each anchor (r, p), and the largest value over
-// the anchors of r's kind. Every anchor's own p is counted (it may pair with
-// r); r itself is looked up too, as other probe minutiae near p may pair with
-// it.
-inline int32_t finishRow(const uint64_t* taken, int32_t nP, const int32_t* probeKind, int32_t rKind, uint8_t* row) {
-    int32_t most = 0;
-    for (int32_t p = 0; p < nP; ++p) {
-        row[p] = static_cast<uint8_t>(1 + populationCount(taken[p]));
-        if (probeKind[p] == rKind) most = std::max<int32_t>(most, row[p]);
+// For each passed label, sets bit j of taken[p] and counts it in row[p] if
+// it is new. Rows start at 1: every anchor's own p is counted (it may pair
+// with r); r itself is looked up too, as other probe minutiae near p may pair
+// with it.
+inline void takePassed(const Candidates& c, int32_t passed, uint64_t* taken, uint8_t* row) {
+    for (int32_t k = 0; k < passed; ++k) {
+        const uint32_t p = c.passed[k] & 0xFF;
+        const uint64_t bit = uint64_t{1} << (c.passed[k] >> 8);
+        const uint64_t t = taken[p];
+        taken[p] = t | bit;
+        row[p] = static_cast<uint8_t>(row[p] + ((t & bit) == 0));
     }
-    return most;
 }
 
 }  // namespace
@@ -238,18 +239,20 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
     const uint32_t width = static_cast<uint32_t>(width_), height = static_cast<uint32_t>(height_);
     const uint32_t emptyKey = static_cast<uint32_t>(starts_.size() - 2);
     const uint32_t* starts = starts_.data();
-    const uint32_t* zoneOffset = zoneOffset_.data();
-    const uint32_t* zoneLabel = zoneLabel_.data();
+    const uint32_t* zones = zones_.data();
     int32_t most = 0;
     for (int32_t r = 0; r < nR; ++r) {
         uint64_t taken[kMaxMinutiae] = {};
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
+        std::memset(row, 1, kAnchorBoundRow);
         auto testCandidates = [&] {
             int32_t passed = 0;
             for (int32_t k = 0; k < c.count; ++k) {
-                c.passed[passed] = static_cast<uint16_t>(zoneLabel[c.zone[k]]);
-                passed += passes(zoneOffset[c.zone[k]], zoneLabel[c.zone[k]], c.offset[k], c.turnLimit[k]);
+                const uint32_t* zone = zones + 2 * c.zone[k];
+                c.passed[passed] = static_cast<uint16_t>(zone[1]);
+                passed += passes(zone[0], zone[1], c.offset[k], c.turnLimit[k]);
             }
-            takePassed(c, passed, taken);
+            takePassed(c, passed, taken, row);
             c.count = 0;
         };
         double cr = 0.0, sr = 0.0;
@@ -274,7 +277,9 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             }
         }
         testCandidates();
-        most = std::max(most, finishRow(taken, probeCount_, kind_, e.kind[r], rows + static_cast<std::size_t>(r) * kAnchorBoundRow));
+        for (int32_t p = 0; p < probeCount_; ++p) {
+            if (kind_[p] == e.kind[r]) most = std::max<int32_t>(most, row[p]);
+        }
     }
     return most;
 }
@@ -296,14 +301,13 @@ bool AnchorBounds::wideAvailable() {
 namespace {
 
 // Tests the gathered candidates sixteen at a time and takes the passed.
-ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zoneOffset, const int* zoneLabel,
-                                        uint64_t* taken) {
+ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, uint64_t* taken, uint8_t* row) {
         int32_t passed = 0;
         for (int32_t k = 0; k < c.count; k += 16) {
             const __mmask16 live = static_cast<__mmask16>(c.count - k >= 16 ? 0xFFFF : (1u << (c.count - k)) - 1);
             const __m512i zone = _mm512_maskz_loadu_epi32(live, c.zone + k);
-            const __m512i zOffset = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zoneOffset, 4);
-            const __m512i zLabel = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zoneLabel, 4);
+            const __m512i zOffset = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zones, 8);
+            const __m512i zLabel = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zones + 1, 8);
             const __m512i offset = _mm512_maskz_loadu_epi32(live, c.offset + k);
             const __m512i tl = _mm512_maskz_loadu_epi32(live, c.turnLimit + k);
             // Directions: d in 10..728 taken below 360 twice (unsigned
@@ -321,7 +325,7 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zoneOffs
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.passed + passed), labels);
             passed += populationCount(pass);
         }
-        takePassed(c, passed, taken);
+        takePassed(c, passed, taken, row);
         c.count = 0;
 }
 
@@ -335,17 +339,15 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
                                                                             uint8_t* rows) const {
     const int32_t nR = e.count;
     const uint32_t* starts = starts_.data();
-    const int* zoneOffset = reinterpret_cast<const int*>(zoneOffset_.data());
-    const int* zoneLabel = reinterpret_cast<const int*>(zoneLabel_.data());
+    const int* zones = reinterpret_cast<const int*>(zones_.data());
     const __m512i width = _mm512_set1_epi32(width_), height = _mm512_set1_epi32(height_);
     const __m512i originX = _mm512_set1_epi32(originX_), originY = _mm512_set1_epi32(originY_);
     const __m512i bins = _mm512_set1_epi32(kTurnBins);
     const __m512d scale = _mm512_set1_pd(kFixedScale);
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    int32_t most = 0;
+    // First every look-up's zone range, with no branch between the
+    // gathers, so that their misses overlap; then the candidates of each r.
     for (int32_t r = 0; r < nR; ++r) {
-        uint64_t taken[kMaxMinutiae] = {};
-        auto testCandidates = [&] { testWide(c, zoneOffset, zoneLabel, taken); };
         double cr = 0.0, sr = 0.0;
         rotationCosSin(e.direction[r], cr, sr);
         const __m512d c8 = _mm512_set1_pd(cr), s8 = _mm512_set1_pd(sr);
@@ -375,25 +377,61 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
             const __m512i key = _mm512_add_epi32(
                 _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(cy, width), cx), bins), bin);
             const int* startsAt = reinterpret_cast<const int*>(starts);
-            __m512i first = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt, 4);
-            const __m512i end = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt + 1, 4);
-            const __m512i offset = _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
-                                                   _mm512_slli_epi32(ly, 16));
-            const __m512i tl = _mm512_or_si512(turn, _mm512_slli_epi32(_mm512_loadu_si512(e.limit + i0), 16));
+            const int32_t at = r * kPaddedMinutiae + i0;
+            _mm512_storeu_si512(c.lookFirst + at,
+                                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt, 4));
+            _mm512_storeu_si512(c.lookEnd + at,
+                                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt + 1, 4));
+            _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
+                                                                   _mm512_slli_epi32(ly, 16)));
+            _mm512_storeu_si512(c.lookTurnLimit + at,
+                                _mm512_or_si512(turn, _mm512_slli_epi32(_mm512_loadu_si512(e.limit + i0), 16)));
+        }
+    }
+    // Byte p of the mask of kind k is set where probe minutia p has kind k.
+    __m512i probeKind[kPaddedMinutiae / 16];
+    for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) probeKind[q] = _mm512_loadu_si512(kind_ + 16 * q);
+    const uint64_t probeMinutiae = probeCount_ == 64 ? ~uint64_t{0} : (uint64_t{1} << probeCount_) - 1;
+    alignas(64) uint64_t taken[kPaddedMinutiae];
+    __m512i most = _mm512_setzero_si512();
+    for (int32_t r = 0; r < nR; ++r) {
+        for (int32_t q = 0; q < kPaddedMinutiae / 8; ++q) _mm512_store_si512(taken + 8 * q, _mm512_setzero_si512());
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
+        _mm512_storeu_si512(row, _mm512_set1_epi8(1));
+        auto testCandidates = [&] { testWide(c, zones, taken, row); };
+        int32_t n = 0;
+        for (int32_t i0 = 0; i0 < nR; i0 += 16) {
+            const int32_t at = r * kPaddedMinutiae + i0;
+            __m512i first = _mm512_loadu_si512(c.lookFirst + at);
+            const __m512i end = _mm512_loadu_si512(c.lookEnd + at);
+            const __m512i offset = _mm512_loadu_si512(c.lookOffset + at);
+            const __m512i tl = _mm512_loadu_si512(c.lookTurnLimit + at);
             // Round k appends zone k of every look-up that has one.
             for (__mmask16 open = _mm512_cmplt_epu32_mask(first, end); open;
                  first = _mm512_add_epi32(first, _mm512_set1_epi32(1)), open &= _mm512_cmplt_epu32_mask(first, end)) {
-                if (c.count > kCandidateBuffer - 16) testCandidates();
-                _mm512_storeu_si512(c.zone + c.count, _mm512_maskz_compress_epi32(open, first));
-                _mm512_storeu_si512(c.offset + c.count, _mm512_maskz_compress_epi32(open, offset));
-                _mm512_storeu_si512(c.turnLimit + c.count, _mm512_maskz_compress_epi32(open, tl));
-                c.count += populationCount(open);
+                if (n > kCandidateBuffer - 16) {
+                    c.count = n;
+                    testCandidates();
+                    n = 0;
+                }
+                _mm512_storeu_si512(c.zone + n, _mm512_maskz_compress_epi32(open, first));
+                _mm512_storeu_si512(c.offset + n, _mm512_maskz_compress_epi32(open, offset));
+                _mm512_storeu_si512(c.turnLimit + n, _mm512_maskz_compress_epi32(open, tl));
+                n += populationCount(open);
             }
         }
+        c.count = n;
         testCandidates();
-        most = std::max(most, finishRow(taken, probeCount_, kind_, e.kind[r], rows + static_cast<std::size_t>(r) * kAnchorBoundRow));
+        const __m512i rKind = _mm512_set1_epi32(e.kind[r]);
+        uint64_t sameKind = 0;
+        for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) {
+            sameKind |= static_cast<uint64_t>(_mm512_cmpeq_epi32_mask(probeKind[q], rKind)) << (16 * q);
+        }
+        most = _mm512_max_epu8(most, _mm512_maskz_mov_epi8(sameKind & probeMinutiae, _mm512_loadu_si512(row)));
     }
-    return most;
+    alignas(64) uint8_t largest[64];
+    _mm512_store_si512(largest, most);
+    return *std::max_element(largest, largest + 64);
 }
 
 #pragma GCC diagnostic pop

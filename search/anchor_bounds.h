@@ -58,7 +58,7 @@ public:
     static bool wideAvailable();
 
     std::size_t memoryBytes() const {
-        return starts_.capacity() * sizeof(uint32_t) + (zoneOffset_.capacity() + zoneLabel_.capacity()) * sizeof(uint32_t);
+        return starts_.capacity() * sizeof(uint32_t) + zones_.capacity() * sizeof(uint32_t);
     }
 
 private:
@@ -66,15 +66,14 @@ private:
     int32_t boundsWide(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
 
     int32_t probeCount_ = 0;
-    int32_t kind_[kMaxMinutiae] = {};
+    int32_t kind_[match_internal::kPaddedMinutiae] = {};  // zero after probeCount_
     int32_t originX_ = 0, originY_ = 0;  // low corner of the grid, fixed point
     int32_t width_ = 0, height_ = 0;    // cells per axis
     std::vector<uint32_t> starts_;      // per grid key, first zone; then the end, and an empty key
-    // The zones listed under the keys, in key order: Lp(j) in fixed point (x
-    // in the low half, y in the high half), and p | j << 8 | turn << 16 with
-    // turn = dir(j) - dir(p), 0..359.
-    std::vector<uint32_t> zoneOffset_;
-    std::vector<uint32_t> zoneLabel_;
+    // The zones listed under the keys, in key order, two words each: Lp(j)
+    // in fixed point (x in the low half, y in the high half), then
+    // p | j << 8 | turn << 16 with turn = dir(j) - dir(p), 0..359.
+    std::vector<uint32_t> zones_;
 };
 
 }  // namespace orvane::search
