@@ -306,8 +306,15 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, u
         for (int32_t k = 0; k < c.count; k += 16) {
             const __mmask16 live = static_cast<__mmask16>(c.count - k >= 16 ? 0xFFFF : (1u << (c.count - k)) - 1);
             const __m512i zone = _mm512_maskz_loadu_epi32(live, c.zone + k);
-            const __m512i zOffset = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zones, 8);
-            const __m512i zLabel = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), live, zone, zones + 1, 8);
+            // Eight zones (two words each) a gather.
+            const __m512i low = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(live),
+                                                             _mm512_castsi512_si256(zone), zones, 8);
+            const __m512i high = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(live >> 8),
+                                                              _mm512_extracti64x4_epi64(zone, 1), zones, 8);
+            const __m512i zOffset = _mm512_permutex2var_epi32(
+                low, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), high);
+            const __m512i zLabel = _mm512_permutex2var_epi32(
+                low, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), high);
             const __m512i offset = _mm512_maskz_loadu_epi32(live, c.offset + k);
             const __m512i tl = _mm512_maskz_loadu_epi32(live, c.turnLimit + k);
             // Directions: d in 10..728 taken below 360 twice (unsigned
@@ -345,6 +352,8 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
     const __m512i bins = _mm512_set1_epi32(kTurnBins);
     const __m512d scale = _mm512_set1_pd(kFixedScale);
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i evenWords = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i oddWords = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     // First every look-up's zone range, with no branch between the
     // gathers, so that their misses overlap; then the candidates of each r.
     for (int32_t r = 0; r < nR; ++r) {
@@ -378,10 +387,13 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
                 _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(cy, width), cx), bins), bin);
             const int* startsAt = reinterpret_cast<const int*>(starts);
             const int32_t at = r * kPaddedMinutiae + i0;
-            _mm512_storeu_si512(c.lookFirst + at,
-                                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt, 4));
-            _mm512_storeu_si512(c.lookEnd + at,
-                                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, key, startsAt + 1, 4));
+            // A key's first zone and end side by side, eight keys a gather.
+            const __m512i low = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(inside),
+                                                             _mm512_castsi512_si256(key), startsAt, 4);
+            const __m512i high = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(inside >> 8),
+                                                              _mm512_extracti64x4_epi64(key, 1), startsAt, 4);
+            _mm512_storeu_si512(c.lookFirst + at, _mm512_permutex2var_epi32(low, evenWords, high));
+            _mm512_storeu_si512(c.lookEnd + at, _mm512_permutex2var_epi32(low, oddWords, high));
             _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
                                                                    _mm512_slli_epi32(ly, 16)));
             _mm512_storeu_si512(c.lookTurnLimit + at,
