@@ -41,6 +41,13 @@ static_assert(kTurnBinWidth == 10, "turnBin divides by 10");
 // turn / 10 for turns 0..359 (exact below 1029).
 inline uint32_t turnBin(int32_t turn) { return (static_cast<uint32_t>(turn) * 205u) >> 11; }
 
+// Zone indices fit kZoneBits: a zone's disk spans at most kMostCells cells
+// per axis and its directions at most three bins.
+constexpr int32_t kZoneBits = 19;
+constexpr uint32_t kZoneMask = (1u << kZoneBits) - 1;
+constexpr int32_t kMostCells = 2 * kEdgeReach / (1 << kCellShift) + 2;
+static_assert(kMaxMinutiae * (kMaxMinutiae - 1) * kMostCells * kMostCells * 3 < (1 << kZoneBits), "zones and their end fit");
+
 // Candidates gathered before they are tested, and room for one more wide
 // store past them.
 constexpr int32_t kCandidateBuffer = 1024;
@@ -149,24 +156,22 @@ struct BoundsEntry {
     int32_t count;
     double x[kPaddedMinutiae], y[kPaddedMinutiae];
     int32_t direction[kPaddedMinutiae];
-    int32_t limit[kPaddedMinutiae];  // squared tolerance of i's pairs: it depends on where i lies
+    int32_t nearEdge[kPaddedMinutiae];  // 1 where i's pairs have the wider tolerance (see kInnerFrom)
     int32_t kind[kPaddedMinutiae];
 };
 
-// A candidate (zone, reference minutia i) as the test reads it: the zone,
-// i's offset (packOffset) and i's turn with its squared tolerance above.
+// A candidate (zone, reference minutia i) as the test reads it: the zone with
+// i's turn and tolerance (candidateWord), and i's offset (packOffset).
 struct BoundsCandidates {
     uint32_t zone[kCandidateBuffer + kCandidateSlack];
     uint32_t offset[kCandidateBuffer + kCandidateSlack];
-    uint32_t turnLimit[kCandidateBuffer + kCandidateSlack];
     uint16_t passed[kCandidateBuffer + kCandidateSlack];  // labels' low half: anchor p, minutia j
     int32_t count = 0;
-    // The wide form's look-ups (r, i) at r * kPaddedMinutiae + i: zone range,
-    // offset and turnLimit.
+    // The wide form's look-ups (r, i) at r * kPaddedMinutiae + i: the
+    // candidate words of the first zone and of the end, and the offset.
     uint32_t lookFirst[kMaxMinutiae * kPaddedMinutiae];
     uint32_t lookEnd[kMaxMinutiae * kPaddedMinutiae];
     uint32_t lookOffset[kMaxMinutiae * kPaddedMinutiae];
-    uint32_t lookTurnLimit[kMaxMinutiae * kPaddedMinutiae];
 };
 
 namespace {
@@ -181,24 +186,27 @@ void fillEntry(const CompactMinutia* ref, int32_t count, Entry& e) {
         e.x[i] = real ? ref[i].x : 0.0;
         e.y[i] = real ? ref[i].y : 0.0;
         e.direction[i] = real ? ref[i].direction : 0;
-        e.limit[i] = real && ref[i].x >= kInnerFrom && ref[i].y >= kInnerFrom ? kInnerLimit : kEdgeLimit;
+        e.nearEdge[i] = real && ref[i].x >= kInnerFrom && ref[i].y >= kInnerFrom ? 0 : 1;
         e.kind[i] = real ? ref[i].kind : 0;
     }
 }
 
-inline uint32_t turnLimit(int32_t turn, int32_t limit) {
-    return static_cast<uint32_t>(turn) | static_cast<uint32_t>(limit) << 16;
+// The zone index with the turn of i above it and whether i is near the edge
+// on top. Consecutive zones of a key have consecutive words.
+inline uint32_t candidateWord(uint32_t zone, int32_t turn, int32_t nearEdge) {
+    return zone | static_cast<uint32_t>(turn) << kZoneBits | static_cast<uint32_t>(nearEdge) << (kZoneBits + 9);
 }
 
 // Whether a candidate passes: relative directions at most kReach apart
 // (around the circle) and offsets closer than the tolerance.
-inline bool passes(uint32_t zoneOffset, uint32_t zoneLabel, uint32_t offset, uint32_t turnAndLimit) {
-    int32_t d = static_cast<int32_t>(turnAndLimit & 0xFFFF) - static_cast<int32_t>(zoneLabel >> 16) + 360 + kReach;
+inline bool passes(uint32_t zoneOffset, uint32_t zoneLabel, uint32_t offset, uint32_t word) {
+    const int32_t limit = word >> (kZoneBits + 9) ? kEdgeLimit : kInnerLimit;
+    int32_t d = static_cast<int32_t>((word >> kZoneBits) & 511) - static_cast<int32_t>(zoneLabel >> 16) + 360 + kReach;
     d -= d >= 360 ? 360 : 0;  // 10..728 before
     d -= d >= 360 ? 360 : 0;
     const int32_t dx = static_cast<int16_t>(offset & 0xFFFF) - static_cast<int16_t>(zoneOffset & 0xFFFF);
     const int32_t dy = static_cast<int16_t>(offset >> 16) - static_cast<int16_t>(zoneOffset >> 16);
-    return (d <= 2 * kReach) & (dx * dx + dy * dy < static_cast<int32_t>(turnAndLimit >> 16));
+    return (d <= 2 * kReach) & (dx * dx + dy * dy < limit);
 }
 
 // For each passed label, sets bit j of taken[p] and counts it in row[p] if
@@ -248,9 +256,9 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
         auto testCandidates = [&] {
             int32_t passed = 0;
             for (int32_t k = 0; k < c.count; ++k) {
-                const uint32_t* zone = zones + 2 * c.zone[k];
+                const uint32_t* zone = zones + 2 * (c.zone[k] & kZoneMask);
                 c.passed[passed] = static_cast<uint16_t>(zone[1]);
-                passed += passes(zone[0], zone[1], c.offset[k], c.turnLimit[k]);
+                passed += passes(zone[0], zone[1], c.offset[k], c.zone[k]);
             }
             takePassed(c, passed, taken, row);
             c.count = 0;
@@ -268,12 +276,11 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
             const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
             const uint32_t first = starts[key], listed = starts[key + 1] - first;
-            const uint32_t offset = packOffset(lx, ly), tl = turnLimit(turn, e.limit[i]);
+            const uint32_t offset = packOffset(lx, ly), word = candidateWord(first, turn, e.nearEdge[i]);
             for (uint32_t k = 0; k < listed; ++k) {
                 if (c.count == kCandidateBuffer) testCandidates();
-                c.zone[c.count] = first + k;
-                c.offset[c.count] = offset;
-                c.turnLimit[c.count++] = tl;
+                c.zone[c.count] = word + k;
+                c.offset[c.count++] = offset;
             }
         }
         testCandidates();
@@ -305,7 +312,8 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, u
         int32_t passed = 0;
         for (int32_t k = 0; k < c.count; k += 16) {
             const __mmask16 live = static_cast<__mmask16>(c.count - k >= 16 ? 0xFFFF : (1u << (c.count - k)) - 1);
-            const __m512i zone = _mm512_maskz_loadu_epi32(live, c.zone + k);
+            const __m512i word = _mm512_maskz_loadu_epi32(live, c.zone + k);
+            const __m512i zone = _mm512_and_si512(word, _mm512_set1_epi32(kZoneMask));
             // Eight zones (two words each) a gather.
             const __m512i low = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(live),
                                                              _mm512_castsi512_si256(zone), zones, 8);
@@ -316,18 +324,20 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, u
             const __m512i zLabel = _mm512_permutex2var_epi32(
                 low, _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31), high);
             const __m512i offset = _mm512_maskz_loadu_epi32(live, c.offset + k);
-            const __m512i tl = _mm512_maskz_loadu_epi32(live, c.turnLimit + k);
+            const __m512i limit = _mm512_mask_blend_epi32(
+                _mm512_test_epi32_mask(word, _mm512_set1_epi32(1 << (kZoneBits + 9))), _mm512_set1_epi32(kInnerLimit),
+                _mm512_set1_epi32(kEdgeLimit));
             // Directions: d in 10..728 taken below 360 twice (unsigned
             // minimum of d and d - 360).
-            __m512i d = _mm512_add_epi32(_mm512_sub_epi32(_mm512_and_si512(tl, _mm512_set1_epi32(0xFFFF)),
-                                                          _mm512_srli_epi32(zLabel, 16)),
+            const __m512i turn = _mm512_and_si512(_mm512_srli_epi32(word, kZoneBits), _mm512_set1_epi32(511));
+            __m512i d = _mm512_add_epi32(_mm512_sub_epi32(turn, _mm512_srli_epi32(zLabel, 16)),
                                          _mm512_set1_epi32(360 + kReach));
             d = _mm512_min_epu32(d, _mm512_sub_epi32(d, _mm512_set1_epi32(360)));
             d = _mm512_min_epu32(d, _mm512_sub_epi32(d, _mm512_set1_epi32(360)));
             const __m512i delta = _mm512_sub_epi16(offset, zOffset);
             const __m512i distance = _mm512_madd_epi16(delta, delta);
             const __mmask16 pass = _mm512_mask_cmple_epu32_mask(live, d, _mm512_set1_epi32(2 * kReach)) &
-                                   _mm512_cmplt_epi32_mask(distance, _mm512_srli_epi32(tl, 16));
+                                   _mm512_cmplt_epi32_mask(distance, limit);
             const __m256i labels = _mm512_cvtepi32_epi16(_mm512_maskz_compress_epi32(pass, zLabel));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.passed + passed), labels);
             passed += populationCount(pass);
@@ -392,12 +402,12 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
                                                              _mm512_castsi512_si256(key), startsAt, 4);
             const __m512i high = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), static_cast<__mmask8>(inside >> 8),
                                                               _mm512_extracti64x4_epi64(key, 1), startsAt, 4);
-            _mm512_storeu_si512(c.lookFirst + at, _mm512_permutex2var_epi32(low, evenWords, high));
-            _mm512_storeu_si512(c.lookEnd + at, _mm512_permutex2var_epi32(low, oddWords, high));
+            const __m512i turnEdge = _mm512_or_si512(
+                _mm512_slli_epi32(turn, kZoneBits), _mm512_slli_epi32(_mm512_loadu_si512(e.nearEdge + i0), kZoneBits + 9));
+            _mm512_storeu_si512(c.lookFirst + at, _mm512_or_si512(_mm512_permutex2var_epi32(low, evenWords, high), turnEdge));
+            _mm512_storeu_si512(c.lookEnd + at, _mm512_or_si512(_mm512_permutex2var_epi32(low, oddWords, high), turnEdge));
             _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
                                                                    _mm512_slli_epi32(ly, 16)));
-            _mm512_storeu_si512(c.lookTurnLimit + at,
-                                _mm512_or_si512(turn, _mm512_slli_epi32(_mm512_loadu_si512(e.limit + i0), 16)));
         }
     }
     // Byte p of the mask of kind k is set where probe minutia p has kind k.
@@ -417,7 +427,6 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
             __m512i first = _mm512_loadu_si512(c.lookFirst + at);
             const __m512i end = _mm512_loadu_si512(c.lookEnd + at);
             const __m512i offset = _mm512_loadu_si512(c.lookOffset + at);
-            const __m512i tl = _mm512_loadu_si512(c.lookTurnLimit + at);
             // Round k appends zone k of every look-up that has one.
             for (__mmask16 open = _mm512_cmplt_epu32_mask(first, end); open;
                  first = _mm512_add_epi32(first, _mm512_set1_epi32(1)), open &= _mm512_cmplt_epu32_mask(first, end)) {
@@ -428,7 +437,6 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
                 }
                 _mm512_storeu_si512(c.zone + n, _mm512_maskz_compress_epi32(open, first));
                 _mm512_storeu_si512(c.offset + n, _mm512_maskz_compress_epi32(open, offset));
-                _mm512_storeu_si512(c.turnLimit + n, _mm512_maskz_compress_epi32(open, tl));
                 n += populationCount(open);
             }
         }
