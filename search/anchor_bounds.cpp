@@ -16,12 +16,17 @@ namespace {
 // most 1/16 off per axis on each side: sqrt(2) / 8 < 0.18 in distance).
 constexpr double kFixedScale = 16.0;
 constexpr double kFixedAllowance = 0.18;
+// A reference's offsets are computed in single precision (localOffsetSingle):
+// the cosine and sine rounded to float (relative error 2^-24), each product
+// rounded (at most 1023 in size) and their sum (at most 1447) make each axis
+// less than 3.3e-4 off the exact value, 4.7e-4 in distance.
+constexpr double kSingleAllowance = 5e-4;
 // Largest distance of a pair (sqrt(98) rounded up), the rounding of aligned
 // coordinates away from and near the low edges (0.5 and 1.5 times sqrt(2),
 // rounded up), and the allowance for the turn table and fixed point.
 constexpr double kPairDistance = 9.8995;
-constexpr double kInnerTolerance = kPairDistance + 0.7072 + kFixedAllowance + 1e-3;
-constexpr double kEdgeTolerance = kPairDistance + 2.1214 + kFixedAllowance + 1e-3;
+constexpr double kInnerTolerance = kPairDistance + 0.7072 + kFixedAllowance + 1e-3 + kSingleAllowance;
+constexpr double kEdgeTolerance = kPairDistance + 2.1214 + kFixedAllowance + 1e-3 + kSingleAllowance;
 // Squared tolerances in fixed point, rounded up.
 constexpr int32_t squaredLimit(double tolerance) {
     return static_cast<int32_t>(tolerance * kFixedScale * tolerance * kFixedScale) + 1;
@@ -67,6 +72,23 @@ inline void localOffset(double ax, double ay, double c, double s, double x, doub
     const double dy = y - ay;
     lx = static_cast<int32_t>((dx * c + dy * s) * kFixedScale);
     ly = static_cast<int32_t>((dy * c - dx * s) * kFixedScale);
+}
+
+// The same for a reference, in single precision: c16 and s16 are the cosine
+// and sine rounded to float times kFixedScale (exact), coordinates are whole.
+inline void localOffsetSingle(float ax, float ay, float c16, float s16, float x, float y, int32_t& lx, int32_t& ly) {
+    const float dx = x - ax;
+    const float dy = y - ay;
+    lx = static_cast<int32_t>(dx * c16 + dy * s16);
+    ly = static_cast<int32_t>(dy * c16 - dx * s16);
+}
+
+// The cosine and sine of a reference minutia's turn for localOffsetSingle.
+inline void singleCosSin(int32_t direction, float& c16, float& s16) {
+    double c = 0.0, s = 0.0;
+    rotationCosSin(direction, c, s);
+    c16 = static_cast<float>(c) * static_cast<float>(kFixedScale);
+    s16 = static_cast<float>(s) * static_cast<float>(kFixedScale);
 }
 
 }  // namespace
@@ -154,7 +176,7 @@ namespace {
 // One reference set as the look-ups read it, padded to kPaddedMinutiae.
 struct BoundsEntry {
     int32_t count;
-    double x[kPaddedMinutiae], y[kPaddedMinutiae];
+    float x[kPaddedMinutiae], y[kPaddedMinutiae];
     int32_t direction[kPaddedMinutiae];
     int32_t nearEdge[kPaddedMinutiae];  // 1 where i's pairs have the wider tolerance (see kInnerFrom)
     int32_t kind[kPaddedMinutiae];
@@ -183,8 +205,8 @@ void fillEntry(const CompactMinutia* ref, int32_t count, Entry& e) {
     e.count = count;
     for (int32_t i = 0; i < kPaddedMinutiae; ++i) {
         const bool real = i < count;
-        e.x[i] = real ? ref[i].x : 0.0;
-        e.y[i] = real ? ref[i].y : 0.0;
+        e.x[i] = real ? ref[i].x : 0.0f;
+        e.y[i] = real ? ref[i].y : 0.0f;
         e.direction[i] = real ? ref[i].direction : 0;
         e.nearEdge[i] = real && ref[i].x >= kInnerFrom && ref[i].y >= kInnerFrom ? 0 : 1;
         e.kind[i] = real ? ref[i].kind : 0;
@@ -263,11 +285,11 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             takePassed(c, passed, taken, row);
             c.count = 0;
         };
-        double cr = 0.0, sr = 0.0;
-        rotationCosSin(e.direction[r], cr, sr);
+        float cr = 0.0f, sr = 0.0f;
+        singleCosSin(e.direction[r], cr, sr);
         for (int32_t i = 0; i < nR; ++i) {
             int32_t lx = 0, ly = 0;
-            localOffset(e.x[r], e.y[r], cr, sr, e.x[i], e.y[i], lx, ly);
+            localOffsetSingle(e.x[r], e.y[r], cr, sr, e.x[i], e.y[i], lx, ly);
             const int32_t d = e.direction[i] - e.direction[r];
             const int32_t turn = d < 0 ? d + 360 : d;
             // Cells outside the grid (negative differences wrap to large
@@ -360,32 +382,24 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
     const __m512i width = _mm512_set1_epi32(width_), height = _mm512_set1_epi32(height_);
     const __m512i originX = _mm512_set1_epi32(originX_), originY = _mm512_set1_epi32(originY_);
     const __m512i bins = _mm512_set1_epi32(kTurnBins);
-    const __m512d scale = _mm512_set1_pd(kFixedScale);
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m512i evenWords = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
     const __m512i oddWords = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     // First every look-up's zone range, with no branch between the
     // gathers, so that their misses overlap; then the candidates of each r.
     for (int32_t r = 0; r < nR; ++r) {
-        double cr = 0.0, sr = 0.0;
-        rotationCosSin(e.direction[r], cr, sr);
-        const __m512d c8 = _mm512_set1_pd(cr), s8 = _mm512_set1_pd(sr);
-        const __m512d ax = _mm512_set1_pd(e.x[r]), ay = _mm512_set1_pd(e.y[r]);
+        float cr = 0.0f, sr = 0.0f;
+        singleCosSin(e.direction[r], cr, sr);
+        const __m512 c16 = _mm512_set1_ps(cr), s16 = _mm512_set1_ps(sr);
+        const __m512 ax = _mm512_set1_ps(e.x[r]), ay = _mm512_set1_ps(e.y[r]);
         const __m512i rDirection = _mm512_set1_epi32(e.direction[r]);
         for (int32_t i0 = 0; i0 < nR; i0 += 16) {
             const __mmask16 real = _mm512_cmplt_epi32_mask(_mm512_add_epi32(lanes, _mm512_set1_epi32(i0)),
                                                            _mm512_set1_epi32(nR));
-            __m256i halfX[2], halfY[2];
-            for (int h = 0; h < 2; ++h) {
-                const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(e.x + i0 + 8 * h), ax);
-                const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(e.y + i0 + 8 * h), ay);
-                halfX[h] = _mm512_cvttpd_epi32(
-                    _mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(dx, c8), _mm512_mul_pd(dy, s8)), scale));
-                halfY[h] = _mm512_cvttpd_epi32(
-                    _mm512_mul_pd(_mm512_sub_pd(_mm512_mul_pd(dy, c8), _mm512_mul_pd(dx, s8)), scale));
-            }
-            const __m512i lx = _mm512_inserti64x4(_mm512_castsi256_si512(halfX[0]), halfX[1], 1);
-            const __m512i ly = _mm512_inserti64x4(_mm512_castsi256_si512(halfY[0]), halfY[1], 1);
+            const __m512 dx = _mm512_sub_ps(_mm512_loadu_ps(e.x + i0), ax);
+            const __m512 dy = _mm512_sub_ps(_mm512_loadu_ps(e.y + i0), ay);
+            const __m512i lx = _mm512_cvttps_epi32(_mm512_add_ps(_mm512_mul_ps(dx, c16), _mm512_mul_ps(dy, s16)));
+            const __m512i ly = _mm512_cvttps_epi32(_mm512_sub_ps(_mm512_mul_ps(dy, c16), _mm512_mul_ps(dx, s16)));
             __m512i turn = _mm512_sub_epi32(_mm512_loadu_si512(e.direction + i0), rDirection);
             turn = _mm512_mask_add_epi32(turn, _mm512_cmplt_epi32_mask(turn, _mm512_setzero_si512()), turn,
                                          _mm512_set1_epi32(360));
