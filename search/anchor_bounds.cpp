@@ -52,6 +52,12 @@ constexpr int32_t kZoneBits = 19;
 constexpr uint32_t kZoneMask = (1u << kZoneBits) - 1;
 constexpr int32_t kMostCells = 2 * kEdgeReach / (1 << kCellShift) + 2;
 static_assert(kMaxMinutiae * (kMaxMinutiae - 1) * kMostCells * kMostCells * 3 < (1 << kZoneBits), "zones and their end fit");
+// A key's word: its first zone in the low kFirstBits, the number of its zones
+// whose anchor has the probe's first kind above (a key lists each (p, j) at
+// most once).
+constexpr int32_t kFirstBits = 20;
+constexpr uint32_t kFirstMask = (1u << kFirstBits) - 1;
+static_assert(kZoneBits <= kFirstBits && kMaxMinutiae * (kMaxMinutiae - 1) < (1 << (32 - kFirstBits)), "key words");
 
 // Candidates gathered before they are tested, and room for one more wide
 // store past them.
@@ -143,17 +149,35 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
         }
     };
     // Each anchor's own p is counted from the start (see anchorBounds): it is
-    // not listed.
-    starts_.assign(keys + 2, 0);
+    // not listed. A key lists the zones of anchors of firstKind_ first.
+    firstKind_ = n > 0 ? probe.kind[0] : 0;
+    std::fill(std::begin(kindPresent_), std::end(kindPresent_), false);
+    for (int32_t p = 0; p < n; ++p) {
+        if (probe.kind[p] >= 0 && probe.kind[p] < 256) kindPresent_[probe.kind[p]] = true;
+    }
+    std::vector<uint32_t> first(keys + 2, 0);
+    std::vector<uint16_t> firstKindZones(keys, 0);
     for (int32_t p = 0; p < n; ++p) {
         for (int32_t j = 0; j < n; ++j) {
-            if (j != p) forEachKey(local[static_cast<std::size_t>(p * n + j)], [&](std::size_t key) { ++starts_[key + 1]; });
+            if (j == p) continue;
+            forEachKey(local[static_cast<std::size_t>(p * n + j)], [&](std::size_t key) {
+                ++first[key + 1];
+                firstKindZones[key] = static_cast<uint16_t>(firstKindZones[key] + (probe.kind[p] == firstKind_));
+            });
         }
     }
-    for (std::size_t k = 0; k < keys; ++k) starts_[k + 1] += starts_[k];
-    starts_[keys + 1] = starts_[keys];  // key `keys` is empty
-    zones_.assign(2 * static_cast<std::size_t>(starts_[keys]), 0);
-    std::vector<uint32_t> fill(starts_.begin(), starts_.end() - 1);
+    for (std::size_t k = 0; k < keys; ++k) first[k + 1] += first[k];
+    first[keys + 1] = first[keys];  // key `keys` is empty
+    starts_.resize(keys + 2);
+    for (std::size_t k = 0; k < keys + 2; ++k) {
+        starts_[k] = first[k] | (k < keys ? static_cast<uint32_t>(firstKindZones[k]) << kFirstBits : 0);
+    }
+    zones_.assign(2 * static_cast<std::size_t>(first[keys]), 0);
+    std::vector<uint32_t> fill(keys + 1);
+    for (std::size_t k = 0; k < keys; ++k) {
+        fill[k] = first[k];                     // the first kind's zones
+        first[k] += firstKindZones[k];          // then the others'
+    }
     for (int32_t p = 0; p < n; ++p) {
         for (int32_t j = 0; j < n; ++j) {
             if (j == p) continue;
@@ -161,9 +185,10 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
             const uint32_t offset = packOffset(l.x, l.y);
             const uint32_t label = static_cast<uint32_t>(p) | static_cast<uint32_t>(j) << 8 |
                                    static_cast<uint32_t>(l.turn) << 16;
+            std::vector<uint32_t>& at = probe.kind[p] == firstKind_ ? fill : first;
             forEachKey(l, [&](std::size_t key) {
-                zones_[2 * fill[key]] = offset;
-                zones_[2 * fill[key]++ + 1] = label;
+                zones_[2 * at[key]] = offset;
+                zones_[2 * at[key]++ + 1] = label;
             });
         }
     }
@@ -275,6 +300,9 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
         uint64_t taken[kMaxMinutiae] = {};
         uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
         std::memset(row, 1, kAnchorBoundRow);
+        // Only the zones of r's kind are looked at.
+        if (!probeHasKind(e.kind[r])) continue;
+        const bool firstKindRow = e.kind[r] == firstKind_;
         auto testCandidates = [&] {
             int32_t passed = 0;
             for (int32_t k = 0; k < c.count; ++k) {
@@ -297,8 +325,10 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             const uint32_t cx = static_cast<uint32_t>(lx - originX_) >> kCellShift;
             const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
             const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
-            const uint32_t first = starts[key], listed = starts[key + 1] - first;
-            const uint32_t offset = packOffset(lx, ly), word = candidateWord(first, turn, e.nearEdge[i]);
+            const uint32_t first = starts[key] & kFirstMask;
+            const uint32_t split = first + (starts[key] >> kFirstBits), end = starts[key + 1] & kFirstMask;
+            const uint32_t from = firstKindRow ? first : split, listed = (firstKindRow ? split : end) - from;
+            const uint32_t offset = packOffset(lx, ly), word = candidateWord(from, turn, e.nearEdge[i]);
             for (uint32_t k = 0; k < listed; ++k) {
                 if (c.count == kCandidateBuffer) testCandidates();
                 c.zone[c.count] = word + k;
@@ -385,9 +415,13 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m512i evenWords = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
     const __m512i oddWords = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    const __m512i firstMask = _mm512_set1_epi32(kFirstMask);
     // First every look-up's zone range, with no branch between the
     // gathers, so that their misses overlap; then the candidates of each r.
     for (int32_t r = 0; r < nR; ++r) {
+        // Only the zones of r's kind are looked at (none: no look-ups).
+        if (!probeHasKind(e.kind[r])) continue;
+        const bool firstKindRow = e.kind[r] == firstKind_;
         float cr = 0.0f, sr = 0.0f;
         singleCosSin(e.direction[r], cr, sr);
         const __m512 c16 = _mm512_set1_ps(cr), s16 = _mm512_set1_ps(sr);
@@ -418,8 +452,12 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
                                                               _mm512_extracti64x4_epi64(key, 1), startsAt, 4);
             const __m512i turnEdge = _mm512_or_si512(
                 _mm512_slli_epi32(turn, kZoneBits), _mm512_slli_epi32(_mm512_loadu_si512(e.nearEdge + i0), kZoneBits + 9));
-            _mm512_storeu_si512(c.lookFirst + at, _mm512_or_si512(_mm512_permutex2var_epi32(low, evenWords, high), turnEdge));
-            _mm512_storeu_si512(c.lookEnd + at, _mm512_or_si512(_mm512_permutex2var_epi32(low, oddWords, high), turnEdge));
+            const __m512i word = _mm512_permutex2var_epi32(low, evenWords, high);
+            const __m512i first = _mm512_and_si512(word, firstMask);
+            const __m512i split = _mm512_add_epi32(first, _mm512_srli_epi32(word, kFirstBits));
+            const __m512i end = _mm512_and_si512(_mm512_permutex2var_epi32(low, oddWords, high), firstMask);
+            _mm512_storeu_si512(c.lookFirst + at, _mm512_or_si512(firstKindRow ? first : split, turnEdge));
+            _mm512_storeu_si512(c.lookEnd + at, _mm512_or_si512(firstKindRow ? split : end, turnEdge));
             _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
                                                                    _mm512_slli_epi32(ly, 16)));
         }
@@ -434,6 +472,7 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
         for (int32_t q = 0; q < kPaddedMinutiae / 8; ++q) _mm512_store_si512(taken + 8 * q, _mm512_setzero_si512());
         uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
         _mm512_storeu_si512(row, _mm512_set1_epi8(1));
+        if (!probeHasKind(e.kind[r])) continue;
         auto testCandidates = [&] { testWide(c, zones, taken, row); };
         int32_t n = 0;
         for (int32_t i0 = 0; i0 < nR; i0 += 16) {

@@ -17,19 +17,26 @@
 // (e = 0.5 * sqrt(2)); near the frame's low edges a rounded negative value
 // may be up to 1.5 off (e = 1.5 * sqrt(2)). The 1e-3 covers the turn table,
 // a whole turn of 360 steps being 6e-8 short of 2 pi, and float storage of
-// offsets up to 1450. Their directions relative to the anchors differ by at
-// most 9, exactly (integers).
+// offsets up to 1450; the reference's offsets, computed in single precision,
+// get their own allowance (anchor_bounds.cpp). Their directions relative to
+// the anchors differ by at most 9, exactly (integers).
 //
 // Each pair takes its own aligned j, so the pairs of anchor (p, r) are at most
 // the number of distinct j for which some i passes that test: the bound this
 // class counts, exactly, with one bit per j. The reference test in
 // tests/search/anchor_bounds_test.cpp holds it against the plain transcription.
 //
+// Only anchors of one kind are ever tried, so only their bounds are counted.
+//
 // How it is fast. The probe keeps, for every anchor p and every other j,
 // Lp(j) (in fixed point) listed in every grid cell (8 units) and 10-degree bin
-// of relative direction that its tolerance zone touches: a few MB, built once
-// per probe. An entry then costs one grid look-up per (r, i) and an exact test
-// per listed (p, j), a couple on average, without branches.
+// of relative direction that its tolerance zone touches, the zones of anchors
+// of the probe's first kind first: a few MB, built once per probe. An entry
+// then costs one grid look-up per (r, i), which reads the part of the key's
+// list of r's kind, and an exact test per listed (p, j), about one on
+// average. The look-ups of an r are made sixteen at a time, their listed
+// zones gathered into one run of candidates, the candidates tested sixteen
+// at a time (AVX-512; the portable form does the same one at a time).
 #pragma once
 
 #include <cstdint>
@@ -47,10 +54,11 @@ public:
     // Builds the zone lists of every probe anchor.
     void prepare(const match_internal::PreparedProbe& probe);
 
-    // rows[r * kAnchorBoundRow + p]: at most the pairs of anchor (r, p) (the
-    // number of distinct probe minutiae that may pair under it), for the first
-    // `count` records of a reference (count 0..60). Returns the largest value
-    // over the anchors of the same kind (0 when there are none).
+    // rows[r * kAnchorBoundRow + p] for p of r's kind: at most the pairs of
+    // anchor (r, p) (the number of distinct probe minutiae that may pair under
+    // it), for the first `count` records of a reference (count 0..60); the
+    // other bytes of a row are 1. Returns the largest value over the anchors
+    // of the same kind (0 when there are none).
     // wide: the AVX-512 form where the processor has it (the same values),
     // else the portable form.
     int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows,
@@ -65,11 +73,18 @@ private:
     int32_t boundsPortable(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
     int32_t boundsWide(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
 
+    // Whether some probe minutia has this kind (a record's kind is 0..255).
+    bool probeHasKind(int32_t kind) const { return kind >= 0 && kind < 256 && kindPresent_[kind]; }
+
     int32_t probeCount_ = 0;
+    int32_t firstKind_ = 0;      // kind of probe minutia 0: its anchors' zones come first in a key
+    bool kindPresent_[256] = {};
     int32_t kind_[match_internal::kPaddedMinutiae] = {};  // zero after probeCount_
     int32_t originX_ = 0, originY_ = 0;  // low corner of the grid, fixed point
     int32_t width_ = 0, height_ = 0;    // cells per axis
-    std::vector<uint32_t> starts_;      // per grid key, first zone; then the end, and an empty key
+    // Per grid key, its first zone and above (kFirstBits) how many of its
+    // zones belong to anchors of firstKind_; then the end, and an empty key.
+    std::vector<uint32_t> starts_;
     // The zones listed under the keys, in key order, two words each: Lp(j)
     // in fixed point (x in the low half, y in the high half), then
     // p | j << 8 | turn << 16 with turn = dir(j) - dir(p), 0..359.

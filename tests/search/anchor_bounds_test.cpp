@@ -52,10 +52,11 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference, bool w
                 int32_t pairs = 0;
                 reference::scoreSet(aligned, reference, mode, pairs);
                 const size_t at = static_cast<size_t>(r) * kAnchorBoundRow + static_cast<size_t>(p);
-                worst = std::max({worst, pairs - rows[at], pairs - coarseRows[at]});
-                // Anchors are pairs of the same kind: their largest bound,
-                // exact and coarse, is at least their pairs.
-                if (a.kind == b.kind) worst = std::max({worst, pairs - most, pairs - coarseMost});
+                worst = std::max(worst, pairs - coarseRows[at]);
+                // Anchors are pairs of the same kind (the exact bounds hold
+                // only for them): their bounds and the largest, exact and
+                // coarse, are at least their pairs.
+                if (a.kind == b.kind) worst = std::max({worst, pairs - rows[at], pairs - most, pairs - coarseMost});
             }
         }
     }
@@ -88,6 +89,13 @@ TEST(AnchorBounds, NeverBelowThePairsOfTheTranscription) {
             default:
                 probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
                 reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
+        }
+        // A third of the trials with four kinds: a probe whose minutiae are
+        // not all of two kinds, and reference kinds the probe lacks.
+        if (trial % 3 == 0) {
+            for (MinutiaSet* set : {&probe, &reference}) {
+                for (int32_t i = 0; i < set->count; ++i) set->minutiae[i].kind = uniform(rng, 0, 3);
+            }
         }
         ASSERT_LE(worstExcess(probe, reference), 0) << "trial " << trial;
     }
@@ -150,6 +158,9 @@ TEST(AnchorBounds, WideFormEqualsPortable) {
             case 3:
                 probe = synthetic::randomSet(rng, 60, 0, 0, 1024, 1024);
                 reference = synthetic::randomSet(rng, trial % 2 ? 60 : uniform(rng, 0, 1), 0, 0, 1024, 1024);
+                // Three kinds in the probe, one the probe lacks in the reference.
+                for (int32_t i = 0; i < probe.count; i += 3) probe.minutiae[i].kind = 3;
+                for (int32_t i = 0; i < reference.count; i += 4) reference.minutiae[i].kind = 5;
                 break;
             default:
                 probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
