@@ -27,7 +27,6 @@
 #include "match/match_internal.h"
 #include "orvane.h"
 #include "search/anchor_bounds.h"
-#include "search/coarse_bounds.h"
 
 namespace orvane::search {
 
@@ -64,15 +63,10 @@ struct Probe::Data {
         std::call_once(boundsBuilt, [this] { anchorBounds.prepare(prepared); });
         return anchorBounds;
     }
-    const CoarseAnchorBounds& coarseBounds() const {
-        std::call_once(coarseBuilt, [this] { coarseAnchorBounds.prepare(prepared); });
-        return coarseAnchorBounds;
-    }
 
 private:
-    mutable std::once_flag boundsBuilt, coarseBuilt;
+    mutable std::once_flag boundsBuilt;
     mutable AnchorBounds anchorBounds;
-    mutable CoarseAnchorBounds coarseAnchorBounds;
 };
 
 struct TemplateSet::Data {
@@ -90,9 +84,6 @@ struct Scratch {
 };
 
 constexpr int32_t kOut = INT32_MIN;
-
-// The fewest needed pairs for which the coarse bounds are tried first.
-constexpr int32_t kCoarseFrom = 16;  // provably scores at most the floor
 
 // The fewest pairs the best alignment of a comparison with this divisor must
 // have for VerifyMatch to report more than floor (0 <= floor), or 0 when no
@@ -136,11 +127,7 @@ int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, in
     const int32_t divisor = (nP + nR) * (nP + nR);
     const int32_t needed = neededPairs(floor, divisor, nP, quick);
     if (needed == 0 || nR == 0) return kOut;
-    // Where many pairs are needed (a high floor) the coarse bounds, several
-    // times cheaper, settle most entries and skip most anchors of the rest;
-    // below that they rarely do, and the exact count is made.
-    const int32_t most = needed >= kCoarseFrom ? probe.coarseBounds().anchorBounds(records, nR, scratch.pairBound)
-                                               : probe.bounds().anchorBounds(records, nR, scratch.pairBound);
+    const int32_t most = probe.bounds().anchorBounds(records, nR, scratch.pairBound);
     if (most < needed) return kOut;
     prepareReference(records, nR, scratch.reference);
     if (!quick) {

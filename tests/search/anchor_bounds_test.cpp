@@ -1,9 +1,8 @@
-// The anchor pair bounds of the search engine (anchor_bounds.h, and the
-// coarse first stage of coarse_bounds.h) against the plain transcription:
-// for every anchor the pairs the transcription forms (align the probe, pair it)
-// never exceed the bound, on realistic, dense, rim and off-frame sets.
+// The anchor pair bounds of the search engine (anchor_bounds.h) against the
+// plain transcription: for every anchor the pairs the transcription forms
+// (align the probe, pair it) never exceed the bound, on realistic, dense, rim
+// and off-frame sets.
 #include "search/anchor_bounds.h"
-#include "search/coarse_bounds.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +20,8 @@ using namespace match_internal;
 
 // The largest pair count of any anchor beyond its bound (0 or less: the
 // bounds hold), over both search modes; also beyond the largest bound over
-// the anchors, exact and coarse.
-int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference, bool withCoarse = true) {
+// the anchors.
+int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
     search::AnchorBounds bounds;
@@ -32,15 +31,6 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference, bool w
     for (int32_t i = 0; i < count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
     std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
     const int32_t most = bounds.anchorBounds(records, count, rows.data());
-    // The coarse table (0.8 MB to fill) is left out where thousands of tiny
-    // sets are tried: its tolerance is far from the rim.
-    std::vector<uint8_t> coarseRows(kMaxMinutiae * kAnchorBoundRow, 255);
-    int32_t coarseMost = 255;
-    if (withCoarse) {
-        search::CoarseAnchorBounds coarse;
-        coarse.prepare(prepared);
-        coarseMost = coarse.anchorBounds(records, count, coarseRows.data());
-    }
     int32_t worst = -1000;
     MinutiaSet aligned;
     for (int32_t r = 0; r < reference.count; ++r) {
@@ -52,11 +42,9 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference, bool w
                 int32_t pairs = 0;
                 reference::scoreSet(aligned, reference, mode, pairs);
                 const size_t at = static_cast<size_t>(r) * kAnchorBoundRow + static_cast<size_t>(p);
-                worst = std::max(worst, pairs - coarseRows[at]);
-                // Anchors are pairs of the same kind (the exact bounds hold
-                // only for them): their bounds and the largest, exact and
-                // coarse, are at least their pairs.
-                if (a.kind == b.kind) worst = std::max({worst, pairs - rows[at], pairs - most, pairs - coarseMost});
+                // Anchors are pairs of the same kind (the bounds hold only for
+                // them): their bounds and the largest are at least their pairs.
+                if (a.kind == b.kind) worst = std::max({worst, pairs - rows[at], pairs - most});
             }
         }
     }
@@ -119,7 +107,7 @@ TEST(AnchorBounds, HoldAtTheRimOfThePairingDistance) {
                 reference.minutiae[1].x += dx;
                 reference.minutiae[1].y += dy;
                 reference.minutiae[1].direction = normalDirection(aligned.minutiae[1].direction + dx % 10);
-                ASSERT_LE(worstExcess(probe, reference, false), 0) << turn << " " << dx << "," << dy;
+                ASSERT_LE(worstExcess(probe, reference), 0) << turn << " " << dx << "," << dy;
             }
         }
     }
