@@ -63,6 +63,8 @@ static_assert(kZoneBits <= kFirstBits && kMaxMinutiae * (kMaxMinutiae - 1) < (1 
 // store past them.
 constexpr int32_t kCandidateBuffer = 1024;
 constexpr int32_t kCandidateSlack = 16;
+constexpr uint32_t kPortableRun = 4;
+static_assert(kPortableRun <= kCandidateSlack, "a run fits the slack");
 
 // An offset in fixed point (each axis fits 16 bits: see localOffset) as x in
 // the low half, y in the high half.
@@ -214,8 +216,8 @@ struct BoundsCandidates {
     uint32_t offset[kCandidateBuffer + kCandidateSlack];
     uint16_t passed[kCandidateBuffer + kCandidateSlack];  // labels' low half: anchor p, minutia j
     int32_t count = 0;
-    // The wide form's look-ups (r, i) at r * kPaddedMinutiae + i: the
-    // candidate words of the first zone and of the end, and the offset.
+    // The look-ups (r, i) at r * kPaddedMinutiae + i: the candidate words of
+    // the first zone and of the end, and the offset.
     uint32_t lookFirst[kMaxMinutiae * kPaddedMinutiae];
     uint32_t lookEnd[kMaxMinutiae * kPaddedMinutiae];
     uint32_t lookOffset[kMaxMinutiae * kPaddedMinutiae];
@@ -295,14 +297,49 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
     const uint32_t emptyKey = static_cast<uint32_t>(starts_.size() - 2);
     const uint32_t* starts = starts_.data();
     const uint32_t* zones = zones_.data();
+    // The look-ups miss the cache: their keys, then their zone ranges, are
+    // all found first, with prefetches, so that the misses overlap.
+    for (int32_t r = 0; r < nR; ++r) {
+        if (!probeHasKind(e.kind[r])) continue;
+        float cr = 0.0f, sr = 0.0f;
+        singleCosSin(e.direction[r], cr, sr);
+        for (int32_t i = 0; i < nR; ++i) {
+            const int32_t at = r * kPaddedMinutiae + i;
+            int32_t lx = 0, ly = 0;
+            localOffsetSingle(e.x[r], e.y[r], cr, sr, e.x[i], e.y[i], lx, ly);
+            const int32_t d = e.direction[i] - e.direction[r];
+            const int32_t turn = d < 0 ? d + 360 : d;
+            // Cells outside the grid (negative differences wrap to large
+            // values) hold no probe offset.
+            const uint32_t cx = static_cast<uint32_t>(lx - originX_) >> kCellShift;
+            const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
+            const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
+            __builtin_prefetch(starts + key);
+            c.lookFirst[at] = key;
+            c.lookEnd[at] = candidateWord(0, turn, e.nearEdge[i]);
+            c.lookOffset[at] = packOffset(lx, ly);
+        }
+    }
+    for (int32_t r = 0; r < nR; ++r) {
+        if (!probeHasKind(e.kind[r])) continue;
+        const bool firstKindRow = e.kind[r] == firstKind_;
+        for (int32_t i = 0; i < nR; ++i) {
+            const int32_t at = r * kPaddedMinutiae + i;
+            const uint32_t key = c.lookFirst[at], turnEdge = c.lookEnd[at];
+            const uint32_t first = starts[key] & kFirstMask;
+            const uint32_t split = first + (starts[key] >> kFirstBits), end = starts[key + 1] & kFirstMask;
+            const uint32_t from = firstKindRow ? first : split, to = firstKindRow ? split : end;
+            __builtin_prefetch(zones + 2 * from);
+            c.lookFirst[at] = from | turnEdge;
+            c.lookEnd[at] = to | turnEdge;
+        }
+    }
     int32_t most = 0;
     for (int32_t r = 0; r < nR; ++r) {
         uint64_t taken[kMaxMinutiae] = {};
         uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
         std::memset(row, 1, kAnchorBoundRow);
-        // Only the zones of r's kind are looked at.
         if (!probeHasKind(e.kind[r])) continue;
-        const bool firstKindRow = e.kind[r] == firstKind_;
         auto testCandidates = [&] {
             int32_t passed = 0;
             for (int32_t k = 0; k < c.count; ++k) {
@@ -313,26 +350,26 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             takePassed(c, passed, taken, row);
             c.count = 0;
         };
-        float cr = 0.0f, sr = 0.0f;
-        singleCosSin(e.direction[r], cr, sr);
+        // Each look-up's zones become candidates: kPortableRun at a time
+        // (written whole, kept as many as listed) where that covers them, so
+        // that no loop runs over a key's few zones, whose number is
+        // unpredictable.
         for (int32_t i = 0; i < nR; ++i) {
-            int32_t lx = 0, ly = 0;
-            localOffsetSingle(e.x[r], e.y[r], cr, sr, e.x[i], e.y[i], lx, ly);
-            const int32_t d = e.direction[i] - e.direction[r];
-            const int32_t turn = d < 0 ? d + 360 : d;
-            // Cells outside the grid (negative differences wrap to large
-            // values) hold no probe offset.
-            const uint32_t cx = static_cast<uint32_t>(lx - originX_) >> kCellShift;
-            const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
-            const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
-            const uint32_t first = starts[key] & kFirstMask;
-            const uint32_t split = first + (starts[key] >> kFirstBits), end = starts[key + 1] & kFirstMask;
-            const uint32_t from = firstKindRow ? first : split, listed = (firstKindRow ? split : end) - from;
-            const uint32_t offset = packOffset(lx, ly), word = candidateWord(from, turn, e.nearEdge[i]);
-            for (uint32_t k = 0; k < listed; ++k) {
-                if (c.count == kCandidateBuffer) testCandidates();
-                c.zone[c.count] = word + k;
-                c.offset[c.count++] = offset;
+            const int32_t at = r * kPaddedMinutiae + i;
+            const uint32_t word = c.lookFirst[at], listed = c.lookEnd[at] - word, offset = c.lookOffset[at];
+            if (c.count + static_cast<int32_t>(listed) > kCandidateBuffer) testCandidates();
+            if (listed <= kPortableRun) {
+                for (uint32_t k = 0; k < kPortableRun; ++k) {
+                    c.zone[c.count + static_cast<int32_t>(k)] = word + k;
+                    c.offset[c.count + static_cast<int32_t>(k)] = offset;
+                }
+                c.count += static_cast<int32_t>(listed);
+            } else {
+                for (uint32_t k = 0; k < listed; ++k) {
+                    if (c.count == kCandidateBuffer) testCandidates();
+                    c.zone[c.count] = word + k;
+                    c.offset[c.count++] = offset;
+                }
             }
         }
         testCandidates();
