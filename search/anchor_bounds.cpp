@@ -1,8 +1,8 @@
 #include "search/anchor_bounds.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "core/simd.h"
 
@@ -195,10 +195,6 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
         }
     }
 }
-
-namespace {
-
-}  // namespace
 
 // One reference set as the look-ups read it, padded to kPaddedMinutiae.
 struct BoundsEntry {
