@@ -95,4 +95,15 @@ void BM_AnchorBounds(benchmark::State& state) {
 }
 BENCHMARK(BM_AnchorBounds)->Arg(0)->Arg(1)->Arg(2);
 
+// Building the probe's zone tables (once per search).
+void BM_PrepareBounds(benchmark::State& state) {
+    const Fixture& f = fixture();
+    for (auto _ : state) {
+        search::AnchorBounds bounds;
+        bounds.prepare(f.probe);
+        benchmark::DoNotOptimize(bounds.memoryBytes());
+    }
+}
+BENCHMARK(BM_PrepareBounds)->Unit(benchmark::kMillisecond);
+
 }  // namespace
