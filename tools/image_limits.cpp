@@ -32,7 +32,7 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
             --at;
             continue;
         }
-        if (marker == 0xD9) break;                                      // end of image
+        if (marker == 0xD9 || marker == 0x00) break;  // end of image; a zero marker stops the decoder
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length field
         if (at + 2 > size) break;
         const size_t length = size_t(bytes[at]) << 8 | bytes[at + 1];
@@ -73,11 +73,28 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
         }
         at += length < 2 ? 2 : length;
         if (marker == 0xDA) {
-            // Entropy-coded data up to the next marker (FF 00 is a data byte,
-            // FF D0..D7 restart markers); tables may follow between scans.
-            while (at + 1 < size && !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 &&
-                                      !(bytes[at + 1] >= 0xD0 && bytes[at + 1] <= 0xD7))) {
-                ++at;
+            // Entropy-coded data up to the next marker, read as the decoder
+            // reads it: an FF, any FF fill bytes after it, then 00 is one data
+            // byte; FF D0..D7 are restart markers inside the data. Any other
+            // byte after the FFs is the marker, whose segment the walk reads
+            // next: tables may follow between scans.
+            while (at < size) {
+                if (bytes[at] != 0xFF) {
+                    ++at;
+                    continue;
+                }
+                size_t last = at;  // the last FF of the run
+                while (last + 1 < size && bytes[last + 1] == 0xFF) ++last;
+                if (last + 1 >= size) {
+                    at = size;
+                    break;
+                }
+                const uint8_t next = bytes[last + 1];
+                if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7)) {
+                    at = last;
+                    break;
+                }
+                at = last + 2;
             }
         }
     }

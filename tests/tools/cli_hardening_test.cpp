@@ -155,7 +155,8 @@ TEST(CliImageSize, HeadersClaimingHugePicturesAreRefusedBeforeDecoding) {
 
 // The packaged JPEG decoder writes a Huffman table of more than 256 codes past
 // its arrays: such a file is refused before the decoder sees it, wherever the
-// table stands (before the frame header, or between scans).
+// table stands (before the frame header, or between scans, also after scan
+// data that ends in FF fill bytes before a 00, which is one data byte).
 TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     const std::string dir = tempDir();
     std::vector<uint8_t> table = {0xFF, 0xC4};
@@ -166,12 +167,18 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     // A comment, then stray bytes, which the decoder steps over.
     std::vector<uint8_t> early = table;
     early.insert(early.begin(), {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0x01, 0x12});
-    std::vector<uint8_t> late = jpegHeader(16, 16);
-    late.insert(late.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34});
+    const std::vector<uint8_t> scan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
+    std::vector<uint8_t> late = jpegHeader(16, 16), afterFill = late;
+    late.insert(late.end(), scan.begin(), scan.end());
+    late.insert(late.end(), {0x12, 0xFF, 0x00, 0x34});
     late.insert(late.end(), table.begin(), table.end());
-    for (std::vector<uint8_t>* file : {&early, &late}) {
+    afterFill.insert(afterFill.end(), scan.begin(), scan.end());
+    afterFill.insert(afterFill.end(), {0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x34});
+    afterFill.insert(afterFill.end(), table.begin(), table.end());
+    int fileNumber = 0;
+    for (std::vector<uint8_t>* file : {&early, &late, &afterFill}) {
         file->insert(file->end(), {0xFF, 0xD9});
-        const std::string path = dir + "/table" + std::to_string(file == &late) + ".jpg";
+        const std::string path = dir + "/table" + std::to_string(fileNumber++) + ".jpg";
         writeFile(path, *file);
         const CliRun r = orvane("quality " + quote(path));
         EXPECT_EQ(r.status, 1);
