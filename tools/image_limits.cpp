@@ -101,6 +101,28 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
     if (undefinedTable) throw CliError(path + ": damaged JPEG image (a scan uses a Huffman table not defined before it)");
 }
 
+void checkPngChunks(const std::string& path, const uint8_t* bytes, size_t size) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 || !std::equal(kSignature, kSignature + 8, bytes)) return;
+    auto big32 = [&](size_t at) {
+        return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 | uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    // Each chunk: length, type, the data, a check sum. The walk follows the
+    // lengths as the decoder does and ends where it does, at the end chunk.
+    for (size_t at = 8; at + 8 <= size;) {
+        const uint32_t length = big32(at);
+        const uint32_t type = big32(at + 4);
+        if (type == 0x49454E44) return;  // IEND
+        const size_t left = size - (at + 8);
+        if (type == 0x49444154 && length > left) {  // IDAT
+            throw CliError(path + ": damaged image, file cut short (a PNG data chunk of " + std::to_string(length) +
+                           " bytes with " + std::to_string(left) + " left)");
+        }
+        if (length > left) return;  // the decoder stops there: nothing further is read
+        at += 8 + size_t(length) + 4;
+    }
+}
+
 void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size) {
     if (size < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return;
     auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };

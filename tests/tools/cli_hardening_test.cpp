@@ -192,6 +192,23 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
 }
 
+// The packaged PNG decoder grows its data buffer to a chunk's claimed length
+// before reading it: a file of a few dozen bytes claiming 2 GB of image data
+// is refused without that allocation.
+TEST(CliImageSize, PngDataChunksLongerThanTheFileAreRefused) {
+    std::vector<uint8_t> file = pngHeader(16, 16);
+    file[24] = 8, file[25] = 0;  // 8-bit grey
+    put32be(file, 0x7FFFFF00);
+    for (char c : std::string("IDAT")) file.push_back(uint8_t(c));
+    file.insert(file.end(), {0x78, 0x9C, 0x63, 0x64, 0, 0, 0, 0, 0, 0});
+    const std::string path = tempDir() + "/long-chunk.png";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged image, file cut short (a PNG data chunk of 2147483392 bytes with 10 left)"))
+        << r.err;
+}
+
 // The packaged decoder keeps its Huffman tables in memory it never clears: a
 // scan that uses a table not defined before it would decode with leftovers.
 TEST(CliImageSize, JpegScansUsingAnUndefinedHuffmanTableAreRefused) {
