@@ -76,9 +76,11 @@ GreyImage loadWithStb(const std::string& path) {
     int w = 0, h = 0, channels = 0;
     const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
     const int length = static_cast<int>(bytes.size());
-    // Tables the decoder would overrun, numbers it would wrap round, then the
-    // size the header claims, are refused before anything else reads the file.
+    // Tables the decoder would overrun, chunks longer than the file, numbers
+    // it would wrap round, then the size the header claims, are refused
+    // before anything else reads the file.
     checkJpegTables(path, bytes.data(), bytes.size());
+    checkPngChunks(path, bytes.data(), bytes.size());
     checkPnmHeader(path, bytes.data(), bytes.size());
     checkHeaderSize(path, bytes);
     const bool jpeg = bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;

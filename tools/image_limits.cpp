@@ -32,7 +32,7 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
             --at;
             continue;
         }
-        if (marker == 0xD9) break;                                      // end of image
+        if (marker == 0xD9 || marker == 0x00) break;  // end of image; a zero marker stops the decoder
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length field
         if (at + 2 > size) break;
         const size_t length = size_t(bytes[at]) << 8 | bytes[at + 1];
@@ -73,15 +73,54 @@ void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size)
         }
         at += length < 2 ? 2 : length;
         if (marker == 0xDA) {
-            // Entropy-coded data up to the next marker (FF 00 is a data byte,
-            // FF D0..D7 restart markers); tables may follow between scans.
-            while (at + 1 < size && !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 &&
-                                      !(bytes[at + 1] >= 0xD0 && bytes[at + 1] <= 0xD7))) {
-                ++at;
+            // Entropy-coded data up to the next marker, read as the decoder
+            // reads it: an FF, any FF fill bytes after it, then 00 is one data
+            // byte; FF D0..D7 are restart markers inside the data. Any other
+            // byte after the FFs is the marker, whose segment the walk reads
+            // next: tables may follow between scans.
+            while (at < size) {
+                if (bytes[at] != 0xFF) {
+                    ++at;
+                    continue;
+                }
+                size_t last = at;  // the last FF of the run
+                while (last + 1 < size && bytes[last + 1] == 0xFF) ++last;
+                if (last + 1 >= size) {
+                    at = size;
+                    break;
+                }
+                const uint8_t next = bytes[last + 1];
+                if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7)) {
+                    at = last;
+                    break;
+                }
+                at = last + 2;
             }
         }
     }
     if (undefinedTable) throw CliError(path + ": damaged JPEG image (a scan uses a Huffman table not defined before it)");
+}
+
+void checkPngChunks(const std::string& path, const uint8_t* bytes, size_t size) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 || !std::equal(kSignature, kSignature + 8, bytes)) return;
+    auto big32 = [&](size_t at) {
+        return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 | uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    // Each chunk: length, type, the data, a check sum. The walk follows the
+    // lengths as the decoder does and ends where it does, at the end chunk.
+    for (size_t at = 8; at + 8 <= size;) {
+        const uint32_t length = big32(at);
+        const uint32_t type = big32(at + 4);
+        if (type == 0x49454E44) return;  // IEND
+        const size_t left = size - (at + 8);
+        if (type == 0x49444154 && length > left) {  // IDAT
+            throw CliError(path + ": damaged image, file cut short (a PNG data chunk of " + std::to_string(length) +
+                           " bytes with " + std::to_string(left) + " left)");
+        }
+        if (length > left) return;  // the decoder stops there: nothing further is read
+        at += 8 + size_t(length) + 4;
+    }
 }
 
 void checkPnmHeader(const std::string& path, const uint8_t* bytes, size_t size) {

@@ -30,6 +30,12 @@ void checkImageSize(const std::string& path, int64_t width, int64_t height);
 // set). Other files pass unchecked.
 void checkJpegTables(const std::string& path, const uint8_t* bytes, size_t size);
 
+// Throws CliError for a PNG file with an image data chunk whose length is
+// more than the bytes left in the file: the packaged decoder grows its buffer
+// to the claimed length before it reads the chunk, so a file of a hundred
+// bytes could make it ask for gigabytes. Other files pass unchecked.
+void checkPngChunks(const std::string& path, const uint8_t* bytes, size_t size);
+
 // Throws CliError for a binary PGM or PPM file (bytes starting P5 or P6)
 // whose width or height is over kMaxImagePixels or whose largest value is
 // over 65535: the packaged decoder adds up the digits in an int without

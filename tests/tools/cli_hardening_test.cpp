@@ -155,7 +155,8 @@ TEST(CliImageSize, HeadersClaimingHugePicturesAreRefusedBeforeDecoding) {
 
 // The packaged JPEG decoder writes a Huffman table of more than 256 codes past
 // its arrays: such a file is refused before the decoder sees it, wherever the
-// table stands (before the frame header, or between scans).
+// table stands (before the frame header, or between scans, also after scan
+// data that ends in FF fill bytes before a 00, which is one data byte).
 TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     const std::string dir = tempDir();
     std::vector<uint8_t> table = {0xFF, 0xC4};
@@ -166,12 +167,18 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     // A comment, then stray bytes, which the decoder steps over.
     std::vector<uint8_t> early = table;
     early.insert(early.begin(), {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0x01, 0x12});
-    std::vector<uint8_t> late = jpegHeader(16, 16);
-    late.insert(late.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34});
+    const std::vector<uint8_t> scan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
+    std::vector<uint8_t> late = jpegHeader(16, 16), afterFill = late;
+    late.insert(late.end(), scan.begin(), scan.end());
+    late.insert(late.end(), {0x12, 0xFF, 0x00, 0x34});
     late.insert(late.end(), table.begin(), table.end());
-    for (std::vector<uint8_t>* file : {&early, &late}) {
+    afterFill.insert(afterFill.end(), scan.begin(), scan.end());
+    afterFill.insert(afterFill.end(), {0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x34});
+    afterFill.insert(afterFill.end(), table.begin(), table.end());
+    int fileNumber = 0;
+    for (std::vector<uint8_t>* file : {&early, &late, &afterFill}) {
         file->insert(file->end(), {0xFF, 0xD9});
-        const std::string path = dir + "/table" + std::to_string(file == &late) + ".jpg";
+        const std::string path = dir + "/table" + std::to_string(fileNumber++) + ".jpg";
         writeFile(path, *file);
         const CliRun r = orvane("quality " + quote(path));
         EXPECT_EQ(r.status, 1);
@@ -183,6 +190,23 @@ TEST(CliImageSize, JpegHuffmanTablesOfMoreThan256CodesAreRefused) {
     const CliRun r = orvane("quality " + quote(dir + "/cut.jpg"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "a Huffman table of 472 codes")) << r.err;
+}
+
+// The packaged PNG decoder grows its data buffer to a chunk's claimed length
+// before reading it: a file of a few dozen bytes claiming 2 GB of image data
+// is refused without that allocation.
+TEST(CliImageSize, PngDataChunksLongerThanTheFileAreRefused) {
+    std::vector<uint8_t> file = pngHeader(16, 16);
+    file[24] = 8, file[25] = 0;  // 8-bit grey
+    put32be(file, 0x7FFFFF00);
+    for (char c : std::string("IDAT")) file.push_back(uint8_t(c));
+    file.insert(file.end(), {0x78, 0x9C, 0x63, 0x64, 0, 0, 0, 0, 0, 0});
+    const std::string path = tempDir() + "/long-chunk.png";
+    writeFile(path, file);
+    const CliRun r = orvane("quality " + quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "damaged image, file cut short (a PNG data chunk of 2147483392 bytes with 10 left)"))
+        << r.err;
 }
 
 // The packaged decoder keeps its Huffman tables in memory it never clears: a
