@@ -113,6 +113,19 @@ TEST(AnchorBounds, HoldAtTheRimOfThePairingDistance) {
     }
 }
 
+// At the frame's corner aligned coordinates round up to 1.5 off: here the
+// second pair's minutiae are more than the inner tolerance apart in the
+// anchors' frames, in grid cells its zone's inner disk does not reach.
+TEST(AnchorBounds, HoldWhereRoundingAtTheEdgeWidensTheTolerance) {
+    MinutiaSet probe{}, reference{};
+    probe.count = reference.count = 2;
+    probe.minutiae[0] = Minutia{11, 22, 142, {255, 255, 255}, 1};
+    probe.minutiae[1] = Minutia{4, 0, 122, {255, 255, 255}, 2};
+    reference.minutiae[0] = Minutia{10, 17, 127, {255, 255, 255}, 1};
+    reference.minutiae[1] = Minutia{6, 6, 114, {255, 255, 255}, 2};
+    EXPECT_LE(worstExcess(probe, reference), 0);
+}
+
 // The AVX-512 form of the exact bounds gives the portable form's rows and
 // largest bound: on realistic pairs, on sets whose look-ups list hundreds of
 // zones each (one spot, one direction: more candidates than the buffer
