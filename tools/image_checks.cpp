@@ -44,11 +44,13 @@ std::string bitmapDamage(const std::vector<uint8_t>& file) {
     const bool plain = compression == 0 || compression == 3 || compression == 6;  // none or bit fields
     if (!plain) return "";
     if (bits == 0 || bits > 32) return "damaged header (" + std::to_string(bits) + " bits per pixel)";
-    const int64_t rows = std::llabs(height);
-    const int64_t rowBytes = (width * bits + 7) / 8;
-    const int64_t stride = (width * bits + 31) / 32 * 4;
-    const int64_t needed = static_cast<int64_t>(dataOffset) + stride * (rows - 1) + rowBytes;
-    if (static_cast<int64_t>(file.size()) < needed) {
+    // Unsigned 64 bits hold any header's needs: a stride below 2^33 times
+    // fewer than 2^31 rows, plus an offset and a row, stays below 2^64.
+    const uint64_t rows = static_cast<uint64_t>(std::llabs(height));
+    const uint64_t rowBytes = (static_cast<uint64_t>(width) * bits + 7) / 8;
+    const uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
+    const uint64_t needed = static_cast<uint64_t>(dataOffset) + stride * (rows - 1) + rowBytes;
+    if (file.size() < needed) {
         return "file cut short (" + std::to_string(file.size()) + " of " + std::to_string(needed) + " bytes)";
     }
     return "";

@@ -66,7 +66,8 @@ void checkHeaderSize(const std::string& path, const std::vector<uint8_t>& bytes)
     int w = 0, h = 0, channels = 0;
     if (stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()), static_cast<int>(bytes.size()), &w, &h,
                               &channels)) {
-        checkImageSize(path, w, std::abs(h));  // bitmaps stored top row first report a negative height
+        // Bitmaps stored top row first report a negative height (down to INT32_MIN).
+        checkImageSize(path, w, std::abs(static_cast<int64_t>(h)));
     }
 }
 

@@ -286,6 +286,35 @@ TEST(CliImageSize, BitmapInfoHeaderTooShortForItsFieldsIsDamaged) {
     EXPECT_TRUE(contains(r.err, "damaged image, damaged header")) << r.err;
 }
 
+// The largest header a bitmap can hold, 2^31 - 1 pixels wide and 2^31 rows
+// of 32 bits, is measured against the file without overflow (the rows' size
+// passes 2^63) and the file is cut short. With 0 planes the general decoder
+// cannot read the header, so the tool's size check does not see it first;
+// with 1 plane that check refuses the size (its height, -2^31, has no int
+// magnitude).
+TEST(CliImageSize, BitmapOfTheLargestClaimedSizeIsRefusedWithoutOverflow) {
+    const std::string dir = tempDir();
+    for (const uint16_t planes : {0, 1}) {
+        std::vector<uint8_t> file = {'B', 'M'};
+        put32le(file, 0);
+        put32le(file, 0);
+        put32le(file, 54);          // pixel rows right after the headers
+        put32le(file, 40);          // info header size
+        put32le(file, 0x7FFFFFFF);  // width
+        put32le(file, 0x80000000);  // height: 2^31 rows stored top row first
+        put16le(file, planes);
+        put16le(file, 32);
+        file.resize(64, 0);
+        const std::string path = dir + "/largest" + std::to_string(planes) + ".bmp";
+        writeFile(path, file);
+        const CliRun r = orvane("quality " + quote(path));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, planes == 0 ? "damaged image, file cut short (64 of 18446744065119617078 bytes)"
+                                                : "2147483647 x 2147483648 pixels is far too large"))
+            << r.err;
+    }
+}
+
 std::vector<std::string> leftovers(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
