@@ -18,6 +18,20 @@ namespace {
 
 using namespace match_internal;
 
+// Two impressions of one synthetic finger: many pairs per anchor.
+void genuinePair(std::mt19937& rng, MinutiaSet& probe, MinutiaSet& reference) {
+    const synthetic::Finger f = synthetic::makeFinger(rng, synthetic::uniform(rng, 20, 60));
+    probe = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+    reference = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+}
+
+// Two sets of 1 to 60 minutiae anywhere in one box.
+void randomPair(std::mt19937& rng, int32_t x, int32_t y, int32_t width, int32_t height, MinutiaSet& probe,
+                MinutiaSet& reference) {
+    probe = synthetic::randomSet(rng, synthetic::uniform(rng, 1, 60), x, y, width, height);
+    reference = synthetic::randomSet(rng, synthetic::uniform(rng, 1, 60), x, y, width, height);
+}
+
 // The largest pair count of any anchor beyond its bound (0 or less: the
 // bounds hold), over both search modes; also beyond the largest bound over
 // the anchors.
@@ -60,23 +74,17 @@ TEST(AnchorBounds, NeverBelowThePairsOfTheTranscription) {
         // coordinates below 0, rounded up to 1.5 off) and whole-range sets.
         MinutiaSet probe, reference;
         switch (trial % 4) {
-            case 0: {
-                const synthetic::Finger f = synthetic::makeFinger(rng, uniform(rng, 20, 60));
-                probe = synthetic::impress(rng, f, synthetic::randomImpression(rng));
-                reference = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+            case 0:
+                genuinePair(rng, probe, reference);
                 break;
-            }
             case 1:
-                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
-                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+                randomPair(rng, 100, 100, 40, 40, probe, reference);
                 break;
             case 2:
-                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
-                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                randomPair(rng, 0, 0, 30, 30, probe, reference);
                 break;
             default:
-                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
-                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 1024, 1024);
+                randomPair(rng, 0, 0, 1024, 1024, probe, reference);
         }
         // A third of the trials with four kinds: a probe whose minutiae are
         // not all of two kinds, and reference kinds the probe lacks.
@@ -142,19 +150,15 @@ TEST(AnchorBounds, WideFormEqualsPortable) {
     for (int trial = 0; trial < 40; ++trial) {
         MinutiaSet probe, reference;
         switch (trial % 5) {
-            case 0: {
-                const synthetic::Finger f = synthetic::makeFinger(rng, uniform(rng, 20, 60));
-                probe = synthetic::impress(rng, f, synthetic::randomImpression(rng));
-                reference = synthetic::impress(rng, f, synthetic::randomImpression(rng));
+            case 0:
+                genuinePair(rng, probe, reference);
                 break;
-            }
             case 1:
                 probe = clump(60, 90);
                 reference = trial % 2 ? clump(60, 200) : clump(uniform(rng, 1, 60), 91);
                 break;
             case 2:
-                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
-                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 0, 0, 30, 30);
+                randomPair(rng, 0, 0, 30, 30, probe, reference);
                 break;
             case 3:
                 probe = synthetic::randomSet(rng, 60, 0, 0, 1024, 1024);
@@ -164,8 +168,7 @@ TEST(AnchorBounds, WideFormEqualsPortable) {
                 for (int32_t i = 0; i < reference.count; i += 4) reference.minutiae[i].kind = 5;
                 break;
             default:
-                probe = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
-                reference = synthetic::randomSet(rng, uniform(rng, 1, 60), 100, 100, 40, 40);
+                randomPair(rng, 100, 100, 40, 40, probe, reference);
         }
         PreparedProbe prepared;
         prepareProbe(probe, prepared);
