@@ -59,6 +59,15 @@ constexpr int32_t kFirstBits = 20;
 constexpr uint32_t kFirstMask = (1u << kFirstBits) - 1;
 static_assert(kZoneBits <= kFirstBits && kMaxMinutiae * (kMaxMinutiae - 1) < (1 << (32 - kFirstBits)), "key words");
 
+// A key's listed word (listed_): bit p for each anchor p whose zones it
+// lists, the most zones of any one p in the bits from kListedCountShift; its
+// largest value means that many or more, which leaves the rows of every r
+// that looks it up exact.
+constexpr int32_t kListedCountShift = 60;
+constexpr uint64_t kListedAnchors = (uint64_t{1} << kListedCountShift) - 1;
+constexpr uint32_t kListedCountMost = 15;
+static_assert(kMaxMinutiae <= kListedCountShift, "anchors fit below the count");
+
 // Candidates gathered before they are tested, and room for one more wide
 // store past them.
 constexpr int32_t kCandidateBuffer = 1024;
@@ -194,6 +203,21 @@ void AnchorBounds::prepare(const PreparedProbe& probe) {
             });
         }
     }
+    // Per key, the anchors it lists zones of and the most zones of one.
+    listed_.assign(keys + 2, 0);
+    uint32_t zonesOf[kPaddedMinutiae] = {};
+    for (std::size_t k = 0; k < keys; ++k) {
+        const uint32_t from = starts_[k] & kFirstMask, to = starts_[k + 1] & kFirstMask;
+        uint64_t anchors = 0;
+        uint32_t most = 0;
+        for (uint32_t z = from; z < to; ++z) {
+            const uint32_t p = zones_[2 * z + 1] & 0xFF;
+            anchors |= uint64_t{1} << p;
+            most = std::max(most, ++zonesOf[p]);
+        }
+        for (uint32_t z = from; z < to; ++z) zonesOf[zones_[2 * z + 1] & 0xFF] = 0;
+        listed_[k] = anchors | static_cast<uint64_t>(std::min(most, kListedCountMost)) << kListedCountShift;
+    }
 }
 
 // One reference set as the look-ups read it, padded to kPaddedMinutiae.
@@ -270,24 +294,25 @@ inline void takePassed(const Candidates& c, int32_t passed, uint64_t* taken, uin
 
 }  // namespace
 
-int32_t AnchorBounds::anchorBounds(const CompactMinutia* ref, int32_t count, uint8_t* rows, bool wide) const {
+int32_t AnchorBounds::anchorBounds(const CompactMinutia* ref, int32_t count, uint8_t* rows, int32_t needed,
+                                   BoundsForm form) const {
     const int32_t nR = clampCount(count);
     if (probeCount_ == 0 || nR == 0) return 0;
     Entry entry;
     fillEntry(ref, nR, entry);
     Candidates candidates;
 #if ORVANE_AVX2_DISPATCH
-    if (wide && wideAvailable()) return boundsWide(entry, candidates, rows);
-#else
-    (void)wide;
+    if (form == BoundsForm::Fastest && wideAvailable()) return boundsWide(entry, candidates, rows, needed);
 #endif
-    return boundsPortable(entry, candidates, rows);
+    return boundsPortable(entry, candidates, rows, form == BoundsForm::Portable ? needed : 0);
 }
 
-// The candidates of each anchor r: every zone listed under the key of each
-// (r, i), tested after all are gathered, so that no loop runs over a single
-// key's few zones (their number is unpredictable).
-int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, uint8_t* rows) const {
+// The listed bounds of every r first, kept where they settle it; then for the
+// other r the candidates: every zone listed under the key of each (r, i),
+// tested after all are gathered, so that no loop runs over a single key's few
+// zones (their number is unpredictable).
+int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, uint8_t* rows,
+                                     int32_t needed) const {
     const int32_t nR = e.count;
     const uint32_t width = static_cast<uint32_t>(width_), height = static_cast<uint32_t>(height_);
     const uint32_t emptyKey = static_cast<uint32_t>(starts_.size() - 2);
@@ -310,14 +335,52 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             const uint32_t cx = static_cast<uint32_t>(lx - originX_) >> kCellShift;
             const uint32_t cy = static_cast<uint32_t>(ly - originY_) >> kCellShift;
             const uint32_t key = cx < width && cy < height ? (cy * width + cx) * kTurnBins + turnBin(turn) : emptyKey;
-            __builtin_prefetch(starts + key);
+            if (needed > 1) {
+                __builtin_prefetch(listed_.data() + key);
+            } else {
+                __builtin_prefetch(starts + key);
+            }
             c.lookFirst[at] = key;
             c.lookEnd[at] = candidateWord(0, turn, e.nearEdge[i]);
             c.lookOffset[at] = packOffset(lx, ly);
         }
     }
+    int32_t most = 0;
+    bool exact[kMaxMinutiae];
     for (int32_t r = 0; r < nR; ++r) {
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
+        std::memset(row, 1, kAnchorBoundRow);
+        exact[r] = false;
         if (!probeHasKind(e.kind[r])) continue;
+        exact[r] = true;
+        if (needed <= 1) continue;  // every anchor may reach it
+        // Only the counts of r's kind are read.
+        uint64_t kindOfR = 0;
+        for (int32_t p = 0; p < clampCount(probeCount_); ++p) {
+            kindOfR |= static_cast<uint64_t>(kind_[p] == e.kind[r]) << p;
+        }
+        uint32_t listedCount[kPaddedMinutiae] = {};
+        bool crowded = false;
+        for (int32_t i = 0; i < nR; ++i) {
+            const uint64_t word = listed_[c.lookFirst[r * kPaddedMinutiae + i]];
+            const uint32_t zonesOfOne = static_cast<uint32_t>(word >> kListedCountShift);
+            crowded |= zonesOfOne == kListedCountMost;
+            for (uint64_t m = word & kindOfR; m; m &= m - 1) listedCount[countTrailingZeros(m)] += zonesOfOne;
+        }
+        auto bound = [&](int32_t p) { return std::min<uint32_t>(255, 1 + listedCount[p]); };
+        exact[r] = crowded;
+        for (uint64_t m = kindOfR; m; m &= m - 1) {
+            if (bound(countTrailingZeros(m)) >= static_cast<uint32_t>(needed)) exact[r] = true;
+        }
+        if (exact[r]) continue;
+        for (uint64_t m = kindOfR; m; m &= m - 1) {
+            const int32_t p = countTrailingZeros(m);
+            row[p] = static_cast<uint8_t>(bound(p));
+            most = std::max<int32_t>(most, row[p]);
+        }
+    }
+    for (int32_t r = 0; r < nR; ++r) {
+        if (!exact[r]) continue;
         const bool firstKindRow = e.kind[r] == firstKind_;
         for (int32_t i = 0; i < nR; ++i) {
             const int32_t at = r * kPaddedMinutiae + i;
@@ -330,12 +393,10 @@ int32_t AnchorBounds::boundsPortable(const BoundsEntry& e, BoundsCandidates& c, 
             c.lookEnd[at] = to | turnEdge;
         }
     }
-    int32_t most = 0;
     for (int32_t r = 0; r < nR; ++r) {
+        if (!exact[r]) continue;
         uint64_t taken[kMaxMinutiae] = {};
         uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
-        std::memset(row, 1, kAnchorBoundRow);
-        if (!probeHasKind(e.kind[r])) continue;
         auto testCandidates = [&] {
             int32_t passed = 0;
             for (int32_t k = 0; k < c.count; ++k) {
@@ -431,6 +492,17 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, u
         c.count = 0;
 }
 
+// Bit p set where probe minutia p (kinds in probeKind, sixteen a vector) has
+// this kind.
+ORVANE_TARGET_WIDE_BOUNDS uint64_t sameKindMask(const __m512i* probeKind, int32_t kind) {
+    const __m512i wanted = _mm512_set1_epi32(kind);
+    uint64_t mask = 0;
+    for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) {
+        mask |= static_cast<uint64_t>(_mm512_cmpeq_epi32_mask(probeKind[q], wanted)) << (16 * q);
+    }
+    return mask;
+}
+
 }  // namespace
 
 // The same, sixteen look-ups (r, i) at a time: offsets in double precision
@@ -438,9 +510,10 @@ ORVANE_TARGET_WIDE_BOUNDS void testWide(BoundsCandidates& c, const int* zones, u
 // values; each look-up's zones are appended round by round (zone k of every
 // look-up that has one); the candidates are tested sixteen at a time.
 ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e, BoundsCandidates& c,
-                                                                            uint8_t* rows) const {
+                                                                            uint8_t* rows, int32_t needed) const {
     const int32_t nR = e.count;
     const uint32_t* starts = starts_.data();
+    const uint64_t* listed = listed_.data();
     const int* zones = reinterpret_cast<const int*>(zones_.data());
     const __m512i width = _mm512_set1_epi32(width_), height = _mm512_set1_epi32(height_);
     const __m512i originX = _mm512_set1_epi32(originX_), originY = _mm512_set1_epi32(originY_);
@@ -450,12 +523,22 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
     const __m512i oddWords = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     const __m512i firstMask = _mm512_set1_epi32(kFirstMask);
     const __m512i emptyKey = _mm512_set1_epi32(static_cast<int>(starts_.size() - 2));
-    // First every look-up's zone range, with no branch between the
-    // gathers, so that their misses overlap; then the candidates of each r.
+    const __m512i ones = _mm512_set1_epi8(1);
+    __m512i probeKind[kPaddedMinutiae / 16];
+    for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) probeKind[q] = _mm512_loadu_si512(kind_ + 16 * q);
+    const uint64_t probeMinutiae = probeCount_ == 64 ? ~uint64_t{0} : (uint64_t{1} << probeCount_) - 1;
+    __m512i most = _mm512_setzero_si512();
+    bool exact[kMaxMinutiae];
+    // First every look-up's key, its listed word prefetched, so that the
+    // misses overlap; then each r's listed bounds, kept as its row where they
+    // settle it, else its look-ups' zone ranges; then the candidates of the r
+    // not settled.
     for (int32_t r = 0; r < nR; ++r) {
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
+        _mm512_storeu_si512(row, ones);
+        exact[r] = false;
         // Only the zones of r's kind are looked at (none: no look-ups).
         if (!probeHasKind(e.kind[r])) continue;
-        const bool firstKindRow = e.kind[r] == firstKind_;
         float cr = 0.0f, sr = 0.0f;
         singleCosSin(e.direction[r], cr, sr);
         const __m512 c16 = _mm512_set1_ps(cr), s16 = _mm512_set1_ps(sr);
@@ -478,37 +561,67 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
             const __m512i key = _mm512_add_epi32(
                 _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(cy, width), cx), bins), bin);
             const int32_t at = r * kPaddedMinutiae + i0;
+            _mm512_storeu_si512(c.lookFirst + at, _mm512_mask_blend_epi32(inside, emptyKey, key));
+            // The listed words are read next, unless every row is to be exact.
+            const char* next = needed > 1 ? reinterpret_cast<const char*>(listed)
+                                          : reinterpret_cast<const char*>(starts);
+            const std::size_t wordSize = needed > 1 ? sizeof(uint64_t) : sizeof(uint32_t);
+            for (int32_t l = 0; l < 16; ++l) _mm_prefetch(next + wordSize * c.lookFirst[at + l], _MM_HINT_T0);
+            _mm512_storeu_si512(c.lookEnd + at, _mm512_or_si512(_mm512_slli_epi32(turn, kZoneBits),
+                                                                _mm512_slli_epi32(_mm512_loadu_si512(e.nearEdge + i0),
+                                                                                  kZoneBits + 9)));
+            _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
+                                                                   _mm512_slli_epi32(ly, 16)));
+        }
+    }
+    for (int32_t r = 0; r < nR; ++r) {
+        if (!probeHasKind(e.kind[r])) continue;
+        const bool firstKindRow = e.kind[r] == firstKind_;
+        uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
+        __m512i listedCount = _mm512_setzero_si512();  // byte p: zones of p listed (at most 255)
+        uint64_t crowded = 0;
+        for (int32_t i = 0; i < (needed > 1 ? nR : 0); ++i) {
+            const uint64_t word = listed[c.lookFirst[r * kPaddedMinutiae + i]];
+            const uint64_t zonesOfOne = word >> kListedCountShift;
+            crowded |= zonesOfOne == kListedCountMost;
+            listedCount = _mm512_mask_adds_epu8(listedCount, static_cast<__mmask64>(word & kListedAnchors),
+                                                listedCount, _mm512_set1_epi8(static_cast<char>(zonesOfOne)));
+        }
+        // Settled where every anchor's listed bound, 1 + its count, stays
+        // below `needed` (a count of 255 may be more), unless a crowded key
+        // leaves a count short.
+        const uint64_t kindOfR = sameKindMask(probeKind, e.kind[r]) & probeMinutiae;
+        exact[r] = crowded != 0 || needed <= 1 ||
+                   (needed <= 255 && _mm512_mask_cmpge_epu8_mask(kindOfR, listedCount,
+                                                                 _mm512_set1_epi8(static_cast<char>(needed - 1))) != 0);
+        if (!exact[r]) {
+            const __m512i bound = _mm512_mask_adds_epu8(ones, kindOfR, ones, listedCount);
+            _mm512_storeu_si512(row, bound);
+            most = _mm512_max_epu8(most, _mm512_maskz_mov_epi8(kindOfR, bound));
+            continue;
+        }
+        for (int32_t i0 = 0; i0 < nR; i0 += 16) {
+            const int32_t at = r * kPaddedMinutiae + i0;
             // A key's word and the next (its end) with plain loads: a little
             // faster here than a gather.
-            alignas(64) uint32_t keys[16];
             alignas(64) uint64_t words[16];
-            _mm512_store_si512(keys, _mm512_mask_blend_epi32(inside, emptyKey, key));
-            for (int32_t l = 0; l < 16; ++l) std::memcpy(&words[l], starts + keys[l], sizeof(uint64_t));
+            for (int32_t l = 0; l < 16; ++l) std::memcpy(&words[l], starts + c.lookFirst[at + l], sizeof(uint64_t));
             const __m512i low = _mm512_load_si512(words);
             const __m512i high = _mm512_load_si512(words + 8);
-            const __m512i turnEdge = _mm512_or_si512(
-                _mm512_slli_epi32(turn, kZoneBits), _mm512_slli_epi32(_mm512_loadu_si512(e.nearEdge + i0), kZoneBits + 9));
+            const __m512i turnEdge = _mm512_loadu_si512(c.lookEnd + at);
             const __m512i word = _mm512_permutex2var_epi32(low, evenWords, high);
             const __m512i first = _mm512_and_si512(word, firstMask);
             const __m512i split = _mm512_add_epi32(first, _mm512_srli_epi32(word, kFirstBits));
             const __m512i end = _mm512_and_si512(_mm512_permutex2var_epi32(low, oddWords, high), firstMask);
             _mm512_storeu_si512(c.lookFirst + at, _mm512_or_si512(firstKindRow ? first : split, turnEdge));
             _mm512_storeu_si512(c.lookEnd + at, _mm512_or_si512(firstKindRow ? split : end, turnEdge));
-            _mm512_storeu_si512(c.lookOffset + at, _mm512_or_si512(_mm512_and_si512(lx, _mm512_set1_epi32(0xFFFF)),
-                                                                   _mm512_slli_epi32(ly, 16)));
         }
     }
-    // Byte p of the mask of kind k is set where probe minutia p has kind k.
-    __m512i probeKind[kPaddedMinutiae / 16];
-    for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) probeKind[q] = _mm512_loadu_si512(kind_ + 16 * q);
-    const uint64_t probeMinutiae = probeCount_ == 64 ? ~uint64_t{0} : (uint64_t{1} << probeCount_) - 1;
     alignas(64) uint64_t taken[kPaddedMinutiae];
-    __m512i most = _mm512_setzero_si512();
     for (int32_t r = 0; r < nR; ++r) {
+        if (!exact[r]) continue;
         for (int32_t q = 0; q < kPaddedMinutiae / 8; ++q) _mm512_store_si512(taken + 8 * q, _mm512_setzero_si512());
         uint8_t* row = rows + static_cast<std::size_t>(r) * kAnchorBoundRow;
-        _mm512_storeu_si512(row, _mm512_set1_epi8(1));
-        if (!probeHasKind(e.kind[r])) continue;
         auto testCandidates = [&] { testWide(c, zones, taken, row); };
         int32_t n = 0;
         for (int32_t i0 = 0; i0 < nR; i0 += 16) {
@@ -531,12 +644,8 @@ ORVANE_TARGET_WIDE_BOUNDS int32_t AnchorBounds::boundsWide(const BoundsEntry& e,
         }
         c.count = n;
         testCandidates();
-        const __m512i rKind = _mm512_set1_epi32(e.kind[r]);
-        uint64_t sameKind = 0;
-        for (int32_t q = 0; q < kPaddedMinutiae / 16; ++q) {
-            sameKind |= static_cast<uint64_t>(_mm512_cmpeq_epi32_mask(probeKind[q], rKind)) << (16 * q);
-        }
-        most = _mm512_max_epu8(most, _mm512_maskz_mov_epi8(sameKind & probeMinutiae, _mm512_loadu_si512(row)));
+        most = _mm512_max_epu8(most, _mm512_maskz_mov_epi8(sameKindMask(probeKind, e.kind[r]) & probeMinutiae,
+                                                           _mm512_loadu_si512(row)));
     }
     alignas(64) uint8_t largest[64];
     _mm512_store_si512(largest, most);

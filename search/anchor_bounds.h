@@ -28,15 +28,27 @@
 //
 // Only anchors of one kind are ever tried, so only their bounds are counted.
 //
+// A cheaper bound needs no zone read. The zones that pass are among those
+// the look-ups list, so the pairs of anchor (p, r) are also at most 1 plus,
+// over the look-ups (r, i), the number of zones of p each lists. A key keeps
+// which anchors p it lists zones of and the most zones any one of them has
+// there, which bounds that number. A search only needs to know whether an
+// anchor may reach some number of pairs (`needed`): where this bound stays
+// below it for every anchor of an r, r's row keeps it and its zones are
+// never tested, which settles most r of most entries.
+//
 // How it is fast. The probe keeps, for every anchor p and every other j,
 // Lp(j) (in fixed point) listed in every grid cell (8 units) and 10-degree bin
 // of relative direction that its tolerance zone touches, the zones of anchors
-// of the probe's first kind first: a few MB, built once per probe. An entry
-// then costs one grid look-up per (r, i), which reads the part of the key's
-// list of r's kind, and an exact test per listed (p, j), about one on
-// average. The look-ups of an r are made sixteen at a time, their listed
-// zones gathered into one run of candidates, the candidates tested sixteen
-// at a time (AVX-512; the portable form does the same one at a time).
+// of the probe's first kind first, and per key its listed word (the anchors
+// and the most zones of one): a few MB, built once per probe. An entry then
+// costs one grid look-up per (r, i), which reads the key's listed word: for a
+// non-mated probe needing 8 pairs these settle about 85% of the r. The other
+// r read the part of the key's list of r's kind, and make an exact test per
+// listed (p, j), about one on average. The look-ups are made sixteen at a
+// time, an r's listed zones gathered into one run of candidates, the
+// candidates tested sixteen at a time (AVX-512; the portable form does the
+// same one at a time).
 #pragma once
 
 #include <cstdint>
@@ -49,29 +61,38 @@ namespace orvane::search {
 struct BoundsEntry;
 struct BoundsCandidates;
 
+// Which form computes the bounds. Fastest: the AVX-512 form where the
+// processor has it, else the portable form with every row exact (read one
+// bit at a time, the listed words cost it more than they save). Portable: the
+// portable form settling rows as the AVX-512 form does, with the same values,
+// which the tests hold the AVX-512 form to.
+enum class BoundsForm { Fastest, Portable };
+
 class AnchorBounds {
 public:
     // Builds the zone lists of every probe anchor.
     void prepare(const match_internal::PreparedProbe& probe);
 
     // rows[r * kAnchorBoundRow + p] for p of r's kind: at most the pairs of
-    // anchor (r, p) (the number of distinct probe minutiae that may pair under
-    // it), for the first `count` records of a reference (count 0..60); the
-    // other bytes of a row are 1. Returns the largest value over the anchors
-    // of the same kind (0 when there are none).
-    // wide: the AVX-512 form where the processor has it (the same values),
-    // else the portable form.
+    // anchor (r, p), for the first `count` records of a reference (count
+    // 0..60); the other bytes of a row are 1. A row whose listed bounds (see
+    // above) all stay below `needed` may hold them (see BoundsForm); the
+    // others hold the number of distinct probe minutiae that may pair under
+    // each anchor, exactly. `needed` 0 or 1: every row exact. Returns the
+    // largest value over the anchors of the same kind (0 when there are none).
     int32_t anchorBounds(const match_internal::CompactMinutia* reference, int32_t count, uint8_t* rows,
-                         bool wide = true) const;
+                         int32_t needed = 0, BoundsForm form = BoundsForm::Fastest) const;
     static bool wideAvailable();
 
     std::size_t memoryBytes() const {
-        return starts_.capacity() * sizeof(uint32_t) + zones_.capacity() * sizeof(uint32_t);
+        return starts_.capacity() * sizeof(uint32_t) + zones_.capacity() * sizeof(uint32_t) +
+               listed_.capacity() * sizeof(uint64_t);
     }
 
 private:
-    int32_t boundsPortable(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
-    int32_t boundsWide(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows) const;
+    int32_t boundsPortable(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows,
+                           int32_t needed) const;
+    int32_t boundsWide(const BoundsEntry& entry, BoundsCandidates& candidates, uint8_t* rows, int32_t needed) const;
 
     // Whether some probe minutia has this kind (a record's kind is 0..255).
     bool probeHasKind(int32_t kind) const { return kind >= 0 && kind < 256 && kindPresent_[kind]; }
@@ -89,6 +110,10 @@ private:
     // in fixed point (x in the low half, y in the high half), then
     // p | j << 8 | turn << 16 with turn = dir(j) - dir(p), 0..359.
     std::vector<uint32_t> zones_;
+    // Per key (as starts_): bit p set where the key lists a zone of anchor p,
+    // and in the top four bits the most zones any one p has there (15: that
+    // many or more).
+    std::vector<uint64_t> listed_;
 };
 
 }  // namespace orvane::search

@@ -127,7 +127,7 @@ int32_t scoreRecords(const Probe::Data& probe, const CompactMinutia* records, in
     const int32_t divisor = (nP + nR) * (nP + nR);
     const int32_t needed = neededPairs(floor, divisor, nP, quick);
     if (needed == 0 || nR == 0) return kOut;
-    const int32_t most = probe.bounds().anchorBounds(records, nR, scratch.pairBound);
+    const int32_t most = probe.bounds().anchorBounds(records, nR, scratch.pairBound, needed);
     if (most < needed) return kOut;
     prepareReference(records, nR, scratch.reference);
     if (!quick) {

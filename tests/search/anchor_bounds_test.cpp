@@ -32,9 +32,14 @@ void randomPair(std::mt19937& rng, int32_t x, int32_t y, int32_t width, int32_t 
     reference = synthetic::randomSet(rng, synthetic::uniform(rng, 1, 60), x, y, width, height);
 }
 
+// What a search may need: every row exact, the 8 pairs of a reported score
+// (most rows settled by their listed bounds), and more than any anchor can
+// have (every row settled, bar those of crowded keys).
+constexpr int32_t kNeededCases[] = {0, kReportedPairs, kMaxMinutiae + 1};
+
 // The largest pair count of any anchor beyond its bound (0 or less: the
-// bounds hold), over both search modes; also beyond the largest bound over
-// the anchors.
+// bounds hold), over both search modes, both forms and the needed cases; also
+// beyond the largest bound over the anchors.
 int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     PreparedProbe prepared;
     prepareProbe(probe, prepared);
@@ -43,8 +48,14 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
     CompactMinutia records[kMaxMinutiae];
     const int32_t count = clampCount(reference.count);
     for (int32_t i = 0; i < count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
-    std::vector<uint8_t> rows(kMaxMinutiae * kAnchorBoundRow);
-    const int32_t most = bounds.anchorBounds(records, count, rows.data());
+    std::vector<std::vector<uint8_t>> rows;
+    std::vector<int32_t> most;
+    for (search::BoundsForm form : {search::BoundsForm::Fastest, search::BoundsForm::Portable}) {
+        for (int32_t needed : kNeededCases) {
+            rows.emplace_back(kMaxMinutiae * kAnchorBoundRow);
+            most.push_back(bounds.anchorBounds(records, count, rows.back().data(), needed, form));
+        }
+    }
     int32_t worst = -1000;
     MinutiaSet aligned;
     for (int32_t r = 0; r < reference.count; ++r) {
@@ -58,7 +69,8 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
                 const size_t at = static_cast<size_t>(r) * kAnchorBoundRow + static_cast<size_t>(p);
                 // Anchors are pairs of the same kind (the bounds hold only for
                 // them): their bounds and the largest are at least their pairs.
-                if (a.kind == b.kind) worst = std::max({worst, pairs - rows[at], pairs - most});
+                if (a.kind != b.kind) continue;
+                for (std::size_t c = 0; c < rows.size(); ++c) worst = std::max({worst, pairs - rows[c][at], pairs - most[c]});
             }
         }
     }
@@ -134,8 +146,22 @@ TEST(AnchorBounds, HoldWhereRoundingAtTheEdgeWidensTheTolerance) {
     EXPECT_LE(worstExcess(probe, reference), 0);
 }
 
-// The AVX-512 form of the exact bounds gives the portable form's rows and
-// largest bound: on realistic pairs, on sets whose look-ups list hundreds of
+// A probe of 60 minutiae in one spot with one direction: each anchor lists
+// dozens of zones under one key, more than a key's listed word can count,
+// while a reference of one to three minutiae there pairs with all of them.
+TEST(AnchorBounds, HoldWhereOneKeyListsMoreZonesOfAnAnchorThanItCounts) {
+    std::mt19937 rng(77);
+    for (int32_t count = 1; count <= 3; ++count) {
+        MinutiaSet probe = synthetic::randomSet(rng, 60, 300, 300, 4, 4);
+        MinutiaSet reference = synthetic::randomSet(rng, count, 300, 300, 4, 4);
+        for (int32_t i = 0; i < probe.count; ++i) probe.minutiae[i].direction = 90 + i % 3;
+        for (int32_t i = 0; i < reference.count; ++i) reference.minutiae[i].direction = 91;
+        ASSERT_LE(worstExcess(probe, reference), 0) << count << " reference minutiae";
+    }
+}
+
+// The AVX-512 form of the bounds gives the portable form's rows and largest
+// bound, for each needed case: on realistic pairs, on sets whose look-ups list hundreds of
 // zones each (one spot, one direction: more candidates than the buffer
 // holds), at the frame's corner, and with 0, 1 and 60 minutiae.
 TEST(AnchorBounds, WideFormEqualsPortable) {
@@ -176,11 +202,14 @@ TEST(AnchorBounds, WideFormEqualsPortable) {
         bounds.prepare(prepared);
         CompactMinutia records[kMaxMinutiae];
         for (int32_t i = 0; i < reference.count; ++i) records[i] = compactMinutia(reference.minutiae[i]);
-        std::vector<uint8_t> wide(kMaxMinutiae * kAnchorBoundRow, 0xAB), portable(wide);
-        const int32_t wideMost = bounds.anchorBounds(records, reference.count, wide.data(), true);
-        const int32_t portableMost = bounds.anchorBounds(records, reference.count, portable.data(), false);
-        ASSERT_EQ(wideMost, portableMost) << "trial " << trial;
-        ASSERT_EQ(wide, portable) << "trial " << trial;
+        for (int32_t needed : kNeededCases) {
+            std::vector<uint8_t> wide(kMaxMinutiae * kAnchorBoundRow, 0xAB), portable(wide);
+            const int32_t wideMost = bounds.anchorBounds(records, reference.count, wide.data(), needed);
+            const int32_t portableMost = bounds.anchorBounds(records, reference.count, portable.data(), needed,
+                                                             search::BoundsForm::Portable);
+            ASSERT_EQ(wideMost, portableMost) << "trial " << trial << ", needed " << needed;
+            ASSERT_EQ(wide, portable) << "trial " << trial << ", needed " << needed;
+        }
     }
 }
 
