@@ -96,7 +96,8 @@ void BM_AnchorBounds(benchmark::State& state) {
     state.counters["reachShare"] = static_cast<double>(reaching) / static_cast<double>(state.iterations());
     state.counters["lookUpsPerEntry"] = static_cast<double>(lookUps) / static_cast<double>(state.iterations());
     state.counters["tableBytes"] = static_cast<double>(f.bounds.memoryBytes());
-    state.SetLabel(repeated ? "repeated" : state.range(0) == 2 ? "portable" : needed == 0 ? "distinct, all exact" : "distinct");
+    const char* label = state.range(0) == 2 ? "portable" : needed == 0 ? "distinct, all exact" : "distinct";
+    state.SetLabel(repeated ? "repeated" : label);
 }
 BENCHMARK(BM_AnchorBounds)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 

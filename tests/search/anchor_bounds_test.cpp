@@ -70,7 +70,9 @@ int32_t worstExcess(const MinutiaSet& probe, const MinutiaSet& reference) {
                 // Anchors are pairs of the same kind (the bounds hold only for
                 // them): their bounds and the largest are at least their pairs.
                 if (a.kind != b.kind) continue;
-                for (std::size_t c = 0; c < rows.size(); ++c) worst = std::max({worst, pairs - rows[c][at], pairs - most[c]});
+                for (std::size_t c = 0; c < rows.size(); ++c) {
+                    worst = std::max({worst, pairs - rows[c][at], pairs - most[c]});
+                }
             }
         }
     }
@@ -161,9 +163,9 @@ TEST(AnchorBounds, HoldWhereOneKeyListsMoreZonesOfAnAnchorThanItCounts) {
 }
 
 // The AVX-512 form of the bounds gives the portable form's rows and largest
-// bound, for each needed case: on realistic pairs, on sets whose look-ups list hundreds of
-// zones each (one spot, one direction: more candidates than the buffer
-// holds), at the frame's corner, and with 0, 1 and 60 minutiae.
+// bound, for each needed case: on realistic pairs, on sets whose look-ups list
+// hundreds of zones each (one spot, one direction: more candidates than the
+// buffer holds), at the frame's corner, and with 0, 1 and 60 minutiae.
 TEST(AnchorBounds, WideFormEqualsPortable) {
     if (!search::AnchorBounds::wideAvailable()) GTEST_SKIP() << "no AVX-512 on this processor";
     std::mt19937 rng(4096);
