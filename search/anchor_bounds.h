@@ -43,7 +43,7 @@
 // of the probe's first kind first, and per key its listed word (the anchors
 // and the most zones of one): a few MB, built once per probe. An entry then
 // costs one grid look-up per (r, i), which reads the key's listed word: for a
-// non-mated probe needing 8 pairs these settle about 85% of the r. The other
+// non-mated probe needing 8 pairs these settle about 80% of the r. The other
 // r read the part of the key's list of r's kind, and make an exact test per
 // listed (p, j), about one on average. The look-ups are made sixteen at a
 // time, an r's listed zones gathered into one run of candidates, the
